@@ -1,0 +1,92 @@
+// What the stand-in WMI service knows of a namespace: class definitions,
+// instances and their values, and the interface every source of instances
+// (a MOF repository file, or this machine's live facts) implements.
+// Never compiled on Windows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "posix/com.h"
+
+namespace posix_wmi {
+
+enum class CimType {
+  kSint8,
+  kUint8,
+  kSint16,
+  kUint16,
+  kSint32,
+  kUint32,
+  kSint64,
+  kUint64,
+  kReal32,
+  kReal64,
+  kBoolean,
+  kString,
+  kDatetime,
+  kReference,
+  kChar16,
+  kObject,
+};
+
+struct PropertyDef {
+  std::string name;  // spelled as declared
+  CimType type = CimType::kString;
+  bool isArray = false;
+  std::string refClass;  // for kReference: the class referred to, if named
+};
+
+struct ClassDef {
+  std::string name;        // spelled as declared
+  std::string superclass;  // empty for a root class
+  // Every property, inherited ones first, in declaration order.
+  std::vector<PropertyDef> properties;
+};
+
+struct Instance;
+
+// One element of a value. Integers of every width are held as int64_t
+// (signed types, char16) or uint64_t (unsigned types); reals as double;
+// string, datetime and reference as UTF-16; object as an embedded instance.
+using CimScalar = std::variant<int64_t, uint64_t, double, bool, std::u16string,
+                               std::shared_ptr<const Instance>>;
+
+struct CimValue {
+  bool isNull = true;
+  std::vector<CimScalar> items;  // one for a scalar, any number for an array
+};
+
+struct Instance {
+  const ClassDef* cls = nullptr;
+  std::vector<CimValue> values;  // parallel to cls->properties
+  // Injected failures (FailNext / FailBeginEnumeration qualifiers).
+  std::optional<HRESULT> failNext;
+  std::optional<HRESULT> failBeginEnumeration;
+  // Parallel to values; empty when no property carries FailNext.
+  std::vector<std::optional<HRESULT>> failPropertyNext;
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  // The class of that name, matched case-insensitively; null when unknown.
+  virtual const ClassDef* FindClass(std::string_view name) const = 0;
+  // The instances of cls in the provider's order. Only the properties whose
+  // indices (into cls.properties) are listed in `selected` need values; a
+  // provider may leave the others null and must not spend work on them.
+  virtual HRESULT Instances(const ClassDef& cls,
+                            const std::vector<size_t>& selected,
+                            std::vector<std::shared_ptr<const Instance>>& out) = 0;
+};
+
+// This machine's facts. `fsRoot` is put in front of every path read (/sys,
+// /proc, /etc); empty means the real root.
+std::unique_ptr<Provider> MakeLiveProvider(const std::string& fsRoot);
+
+}  // namespace posix_wmi

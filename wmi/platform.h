@@ -1,0 +1,17 @@
+// The one boundary between the core and the platform: the real Windows, COM
+// and WMI headers on Windows, our stand-in for them everywhere else. The core
+// includes this header and nothing platform-specific.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+#else
+#include "posix/com.h"
+#include "posix/wbem.h"
+#include "posix/win32.h"
+#endif
