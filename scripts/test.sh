@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build and tests need, builds every target (native,
+# sanitized, Windows cross build) and runs every test. Exits non-zero on any
+# failure; the last line is CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v make >/dev/null || need+=(make)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -d /usr/src/googletest ] || need+=(googletest)
+command -v x86_64-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-x86-64)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "== installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+jobs=$(nproc)
+for preset in default asan mingw; do
+  echo "== build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+echo "== test asan"
+ctest --preset asan -j "$jobs"
+echo "== test default"
+ctest --preset default -j "$jobs"
