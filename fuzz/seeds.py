@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora in fuzz/corpus/<target>/, one small file per seed,
+in the input layouts that the targets' header comments describe. Run it again
+after changing a layout."""
+import os
+import shutil
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def u16(n):
+    return struct.pack('<H', n)
+
+
+def wide(text):
+    return text.encode('utf-16-le')
+
+
+def tokenizer():
+    def seed(delims, text):
+        return bytes([len(delims)]) + delims + text
+    return {
+        'requests': seed(b' ', b'Win32_BIOS;SerialNumber  Win32_CDROMDrive;;DeviceID'),
+        'request': seed(b';', b';;A;;B;C;'),
+        'empty_set': seed(b'', b'whole text'),
+        'high_bytes': seed(b'\x80\xff ', b'a\x80b\xffc d\xfe'),
+        'only_delims': seed(b'_', b'______'),
+    }
+
+
+def cdrom():
+    def seed(pattern, text):
+        return bytes([len(pattern)]) + pattern + text
+    return {
+        'example': seed(b'\\', b'"IDE\\CDROMVENDOR_DVD-RW_DRIVE_X1__________________'
+                              b'1.00____\\5&1A2B3C4D&0&0.0.0"'),
+        'first_dropped': seed(b'"IDE', b'"IDE\\CDROM\\5&1_X"'),
+        'other_bus': seed(b'CDROM', b'"SCSI\\CDROM&VEN_X\\4&1"'),
+        'shift_jis': seed(b'\\', b'\x83\\"IDE\\CDROM\x95\\_A'),
+    }
+
+
+def format_value():
+    def scalar(vt, fmt, value):
+        return u16(vt) + struct.pack('<' + fmt, value).ljust(8, b'\0')
+    return {
+        'null': u16(1),
+        'i2': scalar(2, 'h', -1),
+        'i4': scalar(3, 'i', -2147483648),
+        'r4': scalar(4, 'f', 0.1),
+        'r8': scalar(5, 'd', 1e300),
+        'bstr': u16(8) + b'\0' + wide('IDE\\CDROMX_1.0\0tail'),
+        'bstr_null': u16(8) + b'\1',
+        'bool': scalar(11, 'h', -1),
+        'ui1': scalar(17, 'B', 255),
+        'array': u16(0x2008),
+        'byref': scalar(0x4003, 'i', 0),
+    }
+
+
+def format_bounded():
+    def integer(flags, width, precision, pick, value):
+        return bytes([1, flags, width, precision, pick]) + struct.pack('<i', value)
+
+    def real(flags, width, precision, value):
+        return bytes([2, flags, width, precision]) + struct.pack('<d', value)
+
+    def string(text, width=0, flags=0):
+        return bytes([3, flags, width, 0, len(text)]) + wide(text)
+
+    def literal(text):
+        return bytes([0, len(text)]) + wide(text)
+
+    hu = integer(0, 0, 255, 2 | 8, 0)      # %hu
+    return {
+        # The formats the system uses, with room and without.
+        'i2': u16(64) + integer(0, 0, 255, 2 | 8, -1) + literal(' (0x')
+              + integer(0, 0, 255, 4 | 8, -1) + literal(')'),
+        'i4': u16(64) + integer(0, 0, 255, 0, -1) + literal(' (0x')
+              + integer(0, 0, 255, 4, -1) + literal(')'),
+        'r8': u16(698) + real(0, 10, 4, -1.7976931348623157e308),
+        'r8_cut': u16(9) + real(0, 10, 4, 3.5),
+        'bstr': u16(2 * 5 + 6) + literal('"') + string('hello') + literal('"'),
+        'ui1': u16(64) + literal("'") + integer(0, 0, 255, 5, 65)
+               + literal("' (") + hu + literal(', 0x')
+               + integer(0, 0, 255, 4 | 8, 65) + literal(')'),
+        # Limits of the buffer.
+        'size0': u16(0) + literal('x'),
+        'size1': u16(1) + literal('x'),
+        'size2': u16(2) + literal('x'),
+        'flags': u16(200) + integer(1 | 2 | 4 | 8, 12, 3, 0, -42)
+                 + integer(2 | 16, 1, 255, 3, 255) + real(4, 0, 255, float('nan')),
+        'null_string': u16(40) + bytes([3, 1, 9, 0, 255]),
+        'unknown': u16(40) + literal('ab') + bytes([4, 1]),
+        'percent': u16(40) + literal('100%'),
+    }
+
+
+TARGETS = {
+    'tokenizer_fuzz': tokenizer,
+    'cdrom_fuzz': cdrom,
+    'format_value_fuzz': format_value,
+    'format_bounded_fuzz': format_bounded,
+}
+
+if __name__ == '__main__':
+    for target, make in TARGETS.items():
+        folder = os.path.join(HERE, 'corpus', target)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for name, data in make().items():
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(data)
