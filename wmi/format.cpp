@@ -191,6 +191,9 @@ bool FormatInto(BoundedWriter& out, const WCHAR* p, va_list args) {
       case 'X': {
         uint32_t value = static_cast<uint32_t>(va_arg(args, int));
         if (h) value &= 0xFFFFu;
+        // Signs belong to signed numbers only, as in printf.
+        d.plus = false;
+        d.space = false;
         PutInteger(out, d, false, value, conversion == 'u' ? 10 : 16,
                    conversion == 'X');
         break;

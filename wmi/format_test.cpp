@@ -231,6 +231,10 @@ TEST(FormatWideBounded, Directives) {
   check(FormatWideBounded(dest, size, OLESTR("%X %x %u %hX %hd %hu"), 0xABCDEF,
                           0xABCDEF, -1, 0x12345, 0xFFFF, 70000),
         OLESTR("ABCDEF abcdef 4294967295 2345 -1 4464"));
+  // Found by fuzzing: '+' and ' ' sign signed numbers only.
+  check(
+      FormatWideBounded(dest, size, OLESTR("%+u|% x|%+ 4X|%+i"), 5, 10, 11, 0),
+      OLESTR("5|a|   B|+0"));
   check(FormatWideBounded(dest, size, OLESTR("%c%c|%3c|%-3c|"), 0x263A, 'x',
                           'y', 'z'),
         OLESTR("\x263Ax|  y|z  |"));
