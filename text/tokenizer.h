@@ -27,4 +27,7 @@ class CTokenizer {
   std::string m_text;
   uint32_t m_delimiters[8];
   int32_t m_cursor;
+  // The delimiter byte when the set holds exactly one, else -1: splitting on
+  // one byte (the only kind the system does) can then use memchr.
+  int m_single;
 };
