@@ -259,11 +259,12 @@ WCHAR* FixedText(WCHAR** out, const char* text) {
   // Bounded like every other write into the buffer, though no fixed text
   // comes near the 31 characters it holds.
   const size_t capacity = kSmallBytes / sizeof(WCHAR);
-  size_t i = 0;
-  for (; i + 1 < capacity && text[i]; ++i) {
+  const size_t length = std::strlen(text);
+  const size_t kept = length < capacity ? length : capacity - 1;
+  for (size_t i = 0; i < kept; ++i) {
     buffer[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
   }
-  buffer[i] = 0;
+  buffer[kept] = 0;
   return Store(out, buffer);
 }
 
