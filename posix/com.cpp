@@ -26,9 +26,13 @@ bool operator==(const GUID& a, const GUID& b) {
          std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
 }
 
-const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
+const IID IID_IUnknown = {0x00000000,
+                          0x0000,
+                          0x0000,
                           {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000,
+const IID IID_IDispatch = {0x00020400,
+                           0x0000,
+                           0x0000,
                            {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
@@ -101,12 +105,13 @@ ULONG ElementSize(VARTYPE vt, USHORT* features) {
     case VT_BSTR:
       *features |= FADF_BSTR;
       return sizeof(BSTR);
+    // The elements are the interface pointers themselves.
     case VT_UNKNOWN:
       *features |= FADF_UNKNOWN;
-      return sizeof(IUnknown*);
+      return sizeof(IUnknown*);  // NOLINT(bugprone-sizeof-expression)
     case VT_DISPATCH:
       *features |= FADF_DISPATCH;
-      return sizeof(IDispatch*);
+      return sizeof(IDispatch*);  // NOLINT(bugprone-sizeof-expression)
     case VT_VARIANT:
       *features |= FADF_VARIANT;
       return sizeof(VARIANT);
@@ -178,7 +183,7 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
 }
 
 void VariantInit(VARIANT* pvarg) {
-  std::memset(pvarg, 0, sizeof *pvarg);
+  *pvarg = VARIANT{};
   pvarg->vt = VT_EMPTY;
 }
 
