@@ -114,9 +114,11 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
   return Finish(out.Count(), cchWideChar);
 }
 
-int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
-                        int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                        LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar) {
+// The Win32 signature takes LPBOOL: cppcheck's constParameter is suppressed.
+int WideCharToMultiByte(
+    UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr, int cchWideChar,
+    LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+    BOOL* lpUsedDefaultChar) {  // cppcheck-suppress constParameter
   // UTF-8 can encode everything, so Windows refuses a default character for
   // it rather than ignoring one.
   if (!IsUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 ||
