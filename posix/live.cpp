@@ -1,7 +1,8 @@
 // This machine's facts as root\cimv2 classes: the live provider that the
 // stand-in WMI service uses when no repository file is named. The table
 // below is the whole list of what is served; the look-ups it calls live in
-// one file per source (live_firmware, live_kernel, live_cpu, live_block).
+// one file per source (live_firmware, live_os, live_cpu, live_block) and
+// read files through live_facts.
 #include "posix/live.h"
 
 #include <cctype>
@@ -72,9 +73,12 @@ std::optional<uint64_t> Times1024(const std::optional<uint64_t>& kib) {
   return *kib * 1024;
 }
 
-const CpuPackage* Package(LiveFacts& f, size_t i) {
+// Instances of Win32_Processor are counted from the same parse, so the
+// fallback never serves; it keeps a getter safe on its own.
+const CpuPackage& Package(LiveFacts& f, size_t i) {
+  static const CpuPackage kNone;
   const CpuInfo* cpu = f.Cpu();
-  return cpu && i < cpu->packages.size() ? &cpu->packages[i] : nullptr;
+  return cpu && i < cpu->packages.size() ? cpu->packages[i] : kNone;
 }
 
 using Getter = CimValue (*)(LiveFacts& f, size_t index);
@@ -281,20 +285,20 @@ const std::vector<LiveClass>& Table() {
            {"DeviceID", T::kString,
             [](F&, size_t i) { return Str("CPU" + std::to_string(i)); }},
            {"Manufacturer", T::kString,
-            [](F& f, size_t i) { return Str(Package(f, i)->vendor); }},
+            [](F& f, size_t i) { return Str(Package(f, i).vendor); }},
            {"MaxClockSpeed", T::kUint32,
             [](F& f, size_t i) {
-              return Unsigned(MaxClockSpeedMhz(f, *Package(f, i)));
+              return Unsigned(MaxClockSpeedMhz(f, Package(f, i)));
             }},
            {"Name", T::kString,
-            [](F& f, size_t i) { return Str(Package(f, i)->modelName); }},
+            [](F& f, size_t i) { return Str(Package(f, i).modelName); }},
            {"NumberOfCores", T::kUint32,
             [](F& f, size_t i) {
-              return Unsigned(std::optional<uint32_t>(Package(f, i)->cores));
+              return Unsigned(std::optional<uint32_t>(Package(f, i).cores));
             }},
            {"NumberOfLogicalProcessors", T::kUint32,
             [](F& f, size_t i) {
-              return Unsigned(std::optional<uint32_t>(Package(f, i)->logical));
+              return Unsigned(std::optional<uint32_t>(Package(f, i).logical));
             }},
        }},
   };
