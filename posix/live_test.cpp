@@ -73,12 +73,6 @@ std::vector<std::string> Query(const char* machine, const char* cls,
   return Query(facts, cls, std::move(props));
 }
 
-std::string Hash(std::string_view path) {
-  char buf[16];
-  snprintf(buf, sizeof buf, "%08X", Fnv1a32(path));
-  return buf;
-}
-
 class ScopedTz {
  public:
   explicit ScopedTz(const char* tz) {
@@ -273,27 +267,6 @@ TEST(LiveCdrom, ScsiAddresses) {
   EXPECT_FALSE(ScsiAddressOf("/sys/x/1:2:3:4x/block/sr0"));
 }
 
-TEST(LiveMachines, AttachmentsAndIdentifiers) {
-  // The desktop's IDE drive sits on a PATA controller, the other on AHCI.
-  LiveFacts desktop(Machine("desktop"));
-  std::string ahci = Hash("/sys/devices/pci0000:00/0000:00:17.0/ata2");
-  std::string ide =
-      Hash("/sys/devices/pci0000:00/0000:00:1c.4/0000:03:00.0/ata7");
-  EXPECT_EQ(Query(desktop, "Win32_CDROMDrive", {"DeviceID", "MediaLoaded"}),
-            (std::vector<std::string>{
-                "DeviceID=SCSI\\CDROM&VEN_ASUS&PROD_BW-16D1HT&REV_3.10\\5&" +
-                    ahci + "&0&000000\nMediaLoaded=TRUE\n",
-                "DeviceID=IDE\\CDROMHL-DT-ST_DVDRAM_GH22NP20________________"
-                "1.02____\\5&" +
-                    ide + "&0&6.0.0\nMediaLoaded=FALSE\n",
-            }));
-
-  EXPECT_EQ(Query("laptop", "Win32_CDROMDrive", {"PNPDeviceID", "Name"}),
-            std::vector<std::string>{
-                "Name=HL-DT-ST DVDRAM GP57EB40\nPNPDeviceID=USBSTOR\\CDROM&VEN_"
-                "HL-DT-ST&PROD_DVDRAM_GP57EB40&REV_PR11\\KZ5E8N01234&0\n"});
-}
-
 TEST(LiveMachines, DisksInNameOrderWithoutVirtualDevices) {
   const std::vector<std::string> props = {"DeviceID",      "Index",
                                           "InterfaceType", "MediaType",
@@ -353,28 +326,6 @@ TEST(LiveMachines, EverySourceReadOnceAndOnlyWhatIsSelected) {
   LiveFacts facts(Machine("laptop"));
   Query(facts, "Win32_OperatingSystem", {"FreePhysicalMemory"});
   EXPECT_EQ(facts.Touched(), std::vector<std::string>{"/proc/meminfo"});
-}
-
-TEST(LiveMachines, ComputerSystemAndProcessors) {
-  EXPECT_EQ(Query("laptop", "Win32_ComputerSystem"),
-            std::vector<std::string>{
-                "HypervisorPresent=FALSE\nManufacturer=LENOVO\nModel="
-                "20XWCTO1WW\nName=x1carbon\nNumberOfLogicalProcessors=8\n"
-                "NumberOfProcessors=1\nSystemType=x64-based PC\n"
-                "TotalPhysicalMemory=16493596672\n"});
-  EXPECT_EQ(Query("desktop", "Win32_Processor"),
-            std::vector<std::string>{
-                "Architecture=9\nDeviceID=CPU0\nManufacturer=GenuineIntel\n"
-                "MaxClockSpeed=3700\nName=Intel(R) Pentium(R) Gold G5400 CPU @ "
-                "3.70GHz\nNumberOfCores=2\nNumberOfLogicalProcessors=4\n"});
-  // No cpufreq in the container: the listed clock, rounded.
-  EXPECT_EQ(Query("container", "Win32_Processor", {"MaxClockSpeed"}),
-            std::vector<std::string>{"MaxClockSpeed=2450\n"});
-  EXPECT_EQ(
-      Query("armboard", "Win32_ComputerSystem",
-            {"HypervisorPresent", "Manufacturer", "SystemType"}),
-      std::vector<std::string>{"HypervisorPresent=<null>\nManufacturer=<null>\n"
-                               "SystemType=ARM64-based PC\n"});
 }
 
 TEST(LiveMachines, FirmwareStringsStayRawButTrimmed) {
