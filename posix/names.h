@@ -18,4 +18,15 @@ inline bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Whether a namespace path names the local root\cimv2: "root\cimv2" or
+// "\\.\root\cimv2", with '/' allowed for '\' as WMI allows.
+inline bool IsRootCimv2(std::string_view path) {
+  auto slash = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() > 4 && slash(path[0]) && slash(path[1]) && path[2] == '.' &&
+      slash(path[3]))
+    path.remove_prefix(4);
+  return path.size() == 10 && SameName(path.substr(0, 4), "root") &&
+         slash(path[4]) && SameName(path.substr(5), "cimv2");
+}
+
 }  // namespace posix_wmi
