@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "posix/names.h"
+#include "posix/utf.h"
 #include "posix/wbem.h"
 
 namespace posix_wmi {
@@ -154,67 +155,10 @@ std::string Narrow(const std::u16string& s) {
   return out;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
-// Decodes one UTF-8 sequence at s[*i], advancing *i past it. Overlong forms,
-// surrogates and values past U+10FFFF are refused.
-bool DecodeUtf8(std::string_view s, size_t* i, char32_t* cp) {
-  unsigned char b = static_cast<unsigned char>(s[*i]);
-  int extra;
-  char32_t min;
-  if (b < 0x80) {
-    *cp = b, extra = 0, min = 0;
-  } else if ((b & 0xE0) == 0xC0) {
-    *cp = b & 0x1F, extra = 1, min = 0x80;
-  } else if ((b & 0xF0) == 0xE0) {
-    *cp = b & 0x0F, extra = 2, min = 0x800;
-  } else if ((b & 0xF8) == 0xF0) {
-    *cp = b & 0x07, extra = 3, min = 0x10000;
-  } else {
-    return false;
-  }
-  if (s.size() - *i <= static_cast<size_t>(extra)) return false;
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char c = static_cast<unsigned char>(s[*i + k]);
-    if ((c & 0xC0) != 0x80) return false;
-    *cp = (*cp << 6) | (c & 0x3F);
-  }
-  if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF))
-    return false;
-  *i += 1 + extra;
-  return true;
-}
-
 // UTF-16 text (after its BOM) as UTF-8. On a broken surrogate pair, sets the
 // line and column of the offending unit and returns false.
-bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string* out,
-                 int* line, int* col) {
+bool DecodeUtf16File(std::string_view bytes, bool bigEndian, std::string* out,
+                     int* line, int* col) {
   *line = 1, *col = 1;
   auto unit = [&](size_t k) -> char16_t {
     unsigned char a = static_cast<unsigned char>(bytes[2 * k]);
@@ -1020,7 +964,7 @@ bool ParseMof(std::string_view bytes, std::string_view fileName,
     bool bigEndian = bytes[0] == '\xFE';
     int line, col;
     std::string_view units = bytes.substr(2);
-    if (!Utf16ToUtf8(units, bigEndian, &converted, &line, &col)) {
+    if (!DecodeUtf16File(units, bigEndian, &converted, &line, &col)) {
       error = std::string(fileName) + ":" + std::to_string(line) + ":" +
               std::to_string(col) + ": unpaired UTF-16 surrogate";
       return false;
