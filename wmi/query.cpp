@@ -82,12 +82,16 @@ int RunQuery(IWbemServices* services, const QueryRequest& request) {
     SysFreeString(queryText);
     return 0;
   }
+  // Success comes with an enumerator; without one there is nothing to walk.
+  if (!objects) {
+    SysFreeString(queryText);
+    return 1;
+  }
 
   for (;;) {
     IWbemClassObject* object = nullptr;
     ULONG returned = 0;
-    hr = objects ? objects->Next(WBEM_INFINITE, 1, &object, &returned)
-                 : WBEM_S_FALSE;
+    hr = objects->Next(WBEM_INFINITE, 1, &object, &returned);
     if (hr != WBEM_S_NO_ERROR || returned != 1) {
       if (object) object->Release();
       break;
@@ -112,7 +116,7 @@ int RunQuery(IWbemServices* services, const QueryRequest& request) {
     object->Release();
   }
 
-  if (objects) objects->Release();
+  objects->Release();
   SysFreeString(queryText);
   if (FAILED(hr)) {
     LogFailure("Failed to retrieving Service", hr);
