@@ -261,10 +261,9 @@ class RunTest(unittest.TestCase):
     maxDiff = None
 
     def check(self, done, txt, log_bytes, code=0, stderr=()):
-        self.assertEqual(done.code, code)
-        self.assertEqual(done.stderr, list(stderr))
-        self.assertEqual(done.txt, txt)
-        self.assertEqual(done.log, log_bytes)
+        self.assertEqual(
+            dict(code=done.code, stderr=done.stderr, txt=done.txt, log=done.log),
+            dict(code=code, stderr=list(stderr), txt=txt, log=log_bytes))
 
     def test_cases(self):
         for case in CASES:
