@@ -97,11 +97,47 @@ def format_bounded():
     }
 
 
+def fixture(name):
+    with open(os.path.join(HERE, '..', 'tests', 'fixtures', name), 'rb') as f:
+        return f.read()
+
+
+def mof():
+    small = (b'class A { string S; sint32 N[]; object O; A ref R; };\n'
+             b'[FailNext(0x80041001)] instance of A { S = "x" "y\\x41"; N = {1, -2}; '
+             b'O = instance of A { S = "c"; }; };\n'
+             b'class B : A { char16 C = \'q\'; real64 D = -2.25e3; };\n'
+             b'instance of B { C = 65; };\n')
+    return {
+        'machine': b'SELECT * FROM Win32_CDROMDrive\n' + fixture('machine.mof'),
+        'values': b'SELECT * FROM Model_Values\n' + fixture('values.mof'),
+        'failures': b'SELECT A FROM Model_BadProperty\n' + fixture('failures.mof'),
+        'broken': b'SELECT Model FROM Win32_ComputerSystem\n' + fixture('broken.mof'),
+        'small': b'select S,N from a\n' + small,
+        'utf16': b'SELECT S FROM A\n' + b'\xff\xfe' + small.decode().encode('utf-16-le'),
+        'truncated': b'SELECT * FROM A\n' + small[:60],
+        'subclass': b'SELECT C,D FROM B\n' + small,
+    }
+
+
+def wql():
+    return {
+        'model': b'SELECT Model FROM Win32_ComputerSystem',
+        'star': b'select * from Win32_CDROMDrive',
+        'list': b'SELECT DeviceID,Drive , caption FROM Win32_CDROMDrive',
+        'where': b'SELECT Drive FROM Win32_CDROMDrive WHERE Drive = "D:"',
+        'quotes': b'SELECT Drive" FROM "Win32_CDROMDrive',
+        'keyword': b'SELECT FROM FROM C',
+    }
+
+
 TARGETS = {
     'tokenizer_fuzz': tokenizer,
     'cdrom_fuzz': cdrom,
     'format_value_fuzz': format_value,
     'format_bounded_fuzz': format_bounded,
+    'mof_fuzz': mof,
+    'wql_fuzz': wql,
 }
 
 if __name__ == '__main__':

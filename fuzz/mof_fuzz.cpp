@@ -1,0 +1,98 @@
+// Fuzzes the stand-in's MOF reader, and the repository it builds: the first
+// line of the input is a WQL query, the rest the MOF text. A text that is
+// read must give a provider that answers the query; a refused one must say
+// where, as "fuzz.mof:<line>:<column>: <reason>".
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "fuzz/reader.h"
+#include "posix/mof.h"
+#include "posix/wql.h"
+
+namespace {
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// "fuzz.mof:<line>:<column>: <reason>"
+bool IsLocatedError(const std::string& error) {
+  const std::string_view prefix = "fuzz.mof:";
+  if (error.compare(0, prefix.size(), prefix) != 0) return false;
+  const size_t lineEnd = error.find(':', prefix.size());
+  if (lineEnd == std::string::npos) return false;
+  const size_t columnEnd = error.find(": ", lineEnd + 1);
+  if (columnEnd == std::string::npos) return false;
+  return IsDigits(std::string_view(error).substr(prefix.size(),
+                                                 lineEnd - prefix.size())) &&
+         IsDigits(std::string_view(error).substr(lineEnd + 1,
+                                                 columnEnd - lineEnd - 1)) &&
+         error.size() > columnEnd + 2;
+}
+
+// Reads every value, so that a dangling or half-built one shows under ASan.
+size_t Touch(const posix_wmi::Instance& instance, int depth) {
+  using posix_wmi::CimScalar;
+  FUZZ_CHECK(instance.cls);
+  FUZZ_CHECK(instance.values.size() == instance.cls->properties.size());
+  size_t total = 0;
+  for (const posix_wmi::CimValue& value : instance.values) {
+    FUZZ_CHECK(!value.isNull || value.items.empty());
+    for (const CimScalar& item : value.items) {
+      if (const auto* text = std::get_if<std::u16string>(&item)) {
+        total += text->size();
+      } else if (const auto* object =
+                     std::get_if<std::shared_ptr<const posix_wmi::Instance>>(
+                         &item)) {
+        if (*object && depth < 16) total += Touch(**object, depth + 1);
+      } else {
+        ++total;
+      }
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const size_t newline = input.find('\n');
+  const std::string_view query =
+      newline == std::string_view::npos ? input : input.substr(0, newline);
+  const std::string_view mof = newline == std::string_view::npos
+                                   ? std::string_view()
+                                   : input.substr(newline + 1);
+
+  posix_wmi::MofRepository repository;
+  std::string error;
+  if (!posix_wmi::ParseMof(mof, "fuzz.mof", repository, error)) {
+    FUZZ_CHECK(!repository.provider);
+    FUZZ_CHECK(IsLocatedError(error));
+    return 0;
+  }
+  FUZZ_CHECK(repository.provider);
+
+  posix_wmi::WqlQuery parsed;
+  if (posix_wmi::ParseWql(query, parsed) != S_OK) return 0;
+  const posix_wmi::ClassDef* cls =
+      repository.provider->FindClass(parsed.className);
+  if (!cls) return 0;
+  std::vector<size_t> selected;
+  if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) return 0;
+  std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
+  FUZZ_CHECK(repository.provider->Instances(*cls, selected, instances) == S_OK);
+  size_t total = 0;
+  for (const auto& instance : instances) {
+    FUZZ_CHECK(instance);
+    total += Touch(*instance, 0);
+  }
+  volatile size_t sink = total;
+  (void)sink;
+  return 0;
+}
