@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -385,6 +386,24 @@ TEST(Wbem, BringsUpComAsWindowsDoes) {
     EXPECT_EQ(svc, nullptr);
     SysFreeString(path);
   }
+}
+
+// Without a repository file the namespace holds this machine's facts, read
+// under MODEL_FS_ROOT.
+TEST(Wbem, AnswersFromLiveFactsWithoutARepository) {
+  std::string root = ::testing::TempDir() + "wbem_test_root";
+  std::filesystem::create_directories(root + "/sys/class/dmi/id");
+  std::ofstream(root + "/sys/class/dmi/id/product_name") << "Box 9000\n";
+  setenv("MODEL_FS_ROOT", root.c_str(), 1);
+  {
+    Session s("");
+    unsetenv("MODEL_WMI_REPOSITORY");
+    ASSERT_EQ(s.Connect(), S_OK);
+    EXPECT_EQ(s.Rows(u"SELECT Model FROM Win32_ComputerSystem"),
+              (std::vector<std::vector<std::u16string>>{{u"Model=Box 9000"}}));
+  }
+  unsetenv("MODEL_FS_ROOT");
+  std::filesystem::remove_all(root);
 }
 
 TEST(Wbem, BadRepositoryFailsTheConnection) {
