@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 bool IsUtf8CodePage(UINT codePage) {
   return codePage == CP_ACP || codePage == CP_UTF8;
 }
@@ -49,20 +47,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
   const std::string_view text(
       lpMultiByteStr, cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1
                                         : static_cast<size_t>(cbMultiByte));
-  std::u16string wide;
-  size_t i = 0;
-  while (i < text.size()) {
-    char32_t cp;
-    if (posix_wmi::DecodeUtf8(text, &i, &cp)) {
-      posix_wmi::AppendUtf16(wide, cp);
-    } else {
-      // A broken sequence becomes one U+FFFD for the bytes that were still a
-      // valid beginning; the byte that broke it starts afresh.
-      wide += kReplacement;
-      i += posix_wmi::BrokenUtf8Length(text, i);
-    }
-  }
-  return Deliver(wide, lpWideCharStr, cchWideChar);
+  return Deliver(
+      posix_wmi::Utf8ToUtf16(text, posix_wmi::Utf8Replacement::kPerSequence),
+      lpWideCharStr, cchWideChar);
 }
 
 int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,

@@ -81,13 +81,6 @@ bool DecodeUtf8(std::string_view s, size_t* i, char32_t* cp) {
   return true;
 }
 
-size_t BrokenUtf8Length(std::string_view s, size_t i) {
-  char32_t cp;
-  size_t length;
-  Scan(s, i, &cp, &length);
-  return length;
-}
-
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   for (size_t k = 0; k < text.size(); ++k) {
@@ -104,16 +97,18 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
+std::u16string Utf8ToUtf16(std::string_view text, Utf8Replacement replacement) {
   std::u16string out;
   size_t i = 0;
   while (i < text.size()) {
     char32_t cp;
-    if (!DecodeUtf8(text, &i, &cp)) {
+    size_t length;
+    if (!Scan(text, i, &cp, &length)) {
       cp = 0xFFFD;
-      ++i;
+      if (replacement == Utf8Replacement::kPerByte) length = 1;
     }
     AppendUtf16(out, cp);
+    i += length;
   }
   return out;
 }

@@ -13,17 +13,18 @@ namespace posix_wmi {
 // or one past U+10FFFF.
 bool DecodeUtf8(std::string_view s, size_t* i, char32_t* cp);
 
-// For a sequence at s[i] that DecodeUtf8 rejects: how many bytes, at least
-// one, still made a valid beginning. Windows replaces those with a single
-// U+FFFD and starts afresh at the byte that broke the sequence.
-size_t BrokenUtf8Length(std::string_view s, size_t i);
-
 void AppendUtf8(std::string& out, char32_t cp);
 void AppendUtf16(std::u16string& out, char32_t cp);
 
-// Whole-text conversions. Utf16ToUtf8 makes each unpaired surrogate U+FFFD;
-// Utf8ToUtf16 makes each byte that cannot be decoded U+FFFD.
+// What Utf8ToUtf16 makes U+FFFD: each byte that cannot be decoded, or, as
+// Windows does, the bytes of a broken sequence that still made a valid
+// beginning, starting afresh at the byte that broke it.
+enum class Utf8Replacement { kPerByte, kPerSequence };
+
+// Whole-text conversions. Utf16ToUtf8 makes each unpaired surrogate U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
-std::u16string Utf8ToUtf16(std::string_view text);
+std::u16string Utf8ToUtf16(
+    std::string_view text,
+    Utf8Replacement replacement = Utf8Replacement::kPerByte);
 
 }  // namespace posix_wmi
