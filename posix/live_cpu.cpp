@@ -46,10 +46,7 @@ CpuInfo ParseCpuInfo(std::string_view text) {
   CpuInfo info;
   std::vector<Fields> paragraphs(1);
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = NextLine(text);
     size_t colon = line.find(':');
     if (Trim(line).empty()) {
       if (!paragraphs.back().empty()) paragraphs.emplace_back();

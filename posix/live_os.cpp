@@ -44,10 +44,7 @@ std::map<std::string, uint64_t, std::less<>> ParseMemInfo(
     std::string_view text) {
   std::map<std::string, uint64_t, std::less<>> out;
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = NextLine(text);
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     std::string_view value = Trim(line.substr(colon + 1));
@@ -63,10 +60,7 @@ std::map<std::string, std::string, std::less<>> ParseOsRelease(
     std::string_view text) {
   std::map<std::string, std::string, std::less<>> out;
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = Trim(text.substr(0, nl));
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = Trim(NextLine(text));
     if (line.empty() || line[0] == '#') continue;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos || eq == 0) continue;
@@ -76,11 +70,8 @@ std::map<std::string, std::string, std::less<>> ParseOsRelease(
 }
 
 std::optional<int64_t> ParseBootTime(std::string_view text) {
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    std::string_view line = text.substr(at, nl - at);
-    at = nl == std::string_view::npos ? text.size() : nl + 1;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
     if (line.substr(0, 6) != "btime ") continue;
     uint64_t v;
     if (ParseU64(Trim(line.substr(6)), v) &&

@@ -27,6 +27,14 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b + 1);
 }
 
+std::string_view NextLine(std::string_view& text) {
+  size_t nl = text.find('\n');
+  std::string_view line = text.substr(0, nl);
+  text =
+      nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+  return line;
+}
+
 bool ParseU32(std::string_view s, uint32_t& out) {
   uint64_t v;
   if (!ParseDigits(s, 9, v)) return false;
