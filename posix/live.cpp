@@ -7,6 +7,7 @@
 
 #include <cctype>
 
+#include "posix/names.h"
 #include "posix/utf.h"
 #include "posix/wbem.h"
 
@@ -265,15 +266,6 @@ const std::vector<LiveClass>& Table() {
        }},
   };
   return table;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 class LiveProvider : public Provider {
