@@ -31,15 +31,20 @@ bool IsReadOnly(const struct stat& st) {
   return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
+// The folder holding `path`.
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "."
+         : slash == 0               ? "/"
+                                    : path.substr(0, slash);
+}
+
 // Windows tells a missing file from a missing folder on the way to it.
 DWORD MissingError(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string parent = slash == std::string::npos ? "."
-                       : slash == 0               ? "/"
-                                                  : path.substr(0, slash);
   struct stat st;
-  return Exists(parent, &st) && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                    : ERROR_PATH_NOT_FOUND;
+  return Exists(ParentOf(path), &st) && S_ISDIR(st.st_mode)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
 }
 
 DWORD ErrorFromErrno(int error, const std::string& path) {
@@ -114,11 +119,7 @@ int FileOf(HANDLE handle) {
 }
 
 void SyncDirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "."
-                    : slash == 0               ? "/"
-                                               : path.substr(0, slash);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
