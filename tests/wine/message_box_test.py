@@ -53,6 +53,23 @@ def xwd_to_png(xwd, png_path):
                 chunk(b"IDAT", zlib.compress(bytes(raw))) + chunk(b"IEND", b""))
 
 
+def desktop_processes():
+    """Pids of the explorer.exe that serves as the prefix's desktop."""
+    prefix = f"WINEPREFIX={os.path.join(WINE_DIR, 'prefix')}".encode()
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if b"explorer.exe" not in f.read():
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if prefix in f.read().split(b"\0"):
+                    found.append(pid)
+        except OSError:
+            pass
+    return found
+
+
 def wait_for(what, probe, seconds):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -102,6 +119,11 @@ class MessageBoxOnDisplay(unittest.TestCase):
         write(RESULTS, b"")
         write(LOG, b"left by an earlier run\r\n")
 
+        # A program joins the desktop that is up, with that desktop's display:
+        # one opened by an earlier run without a display would swallow the
+        # box. Wine closes a desktop about a second after its last program.
+        wait_for("the desktop of earlier runs to close",
+                 lambda: not desktop_processes(), 30)
         env = dict(os.environ, MODEL_WINE_DISPLAY=self.display)
         run = subprocess.Popen([SCRIPT, "run", WINE_DIR, EXE, "Win32_CDROMDrive"],
                                env=env, stdin=subprocess.DEVNULL,
@@ -114,6 +136,9 @@ class MessageBoxOnDisplay(unittest.TestCase):
             print(f"screenshot: {SCREENSHOT}", file=sys.stderr)
             self.x("xdotool", "windowfocus", "--sync", window, "key", "Return")
             out, err = run.communicate(timeout=30)
+            # Likewise, runs after this one must not join this display.
+            wait_for("the desktop of this run to close",
+                     lambda: not desktop_processes(), 30)
         finally:
             if run.poll() is None:
                 run.kill()
