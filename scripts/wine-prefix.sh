@@ -20,7 +20,7 @@
 set -euo pipefail
 
 usage() {
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -55,7 +55,8 @@ wine_version() { wine --version 2>/dev/null || echo unknown; }
 # /tmp/.wine-UID. The server folder is named after the prefix's device and
 # inode numbers.
 socket_path() {
-  local base=/tmp/.wine-$(id -u)
+  local base
+  base=/tmp/.wine-$(id -u)
   [ -f "$prefix/wineserver" ] && base=/tmp/$(cat "$prefix/wineserver")
   printf '%s/server-%x-%x/socket\n' "$base" "0x$(stat -c %D "$prefix")" \
     "$(stat -c %i "$prefix")"
