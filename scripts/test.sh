@@ -12,7 +12,8 @@ command -v make >/dev/null || need+=(make)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/src/googletest ] || need+=(googletest)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+  need+=(g++-mingw-w64-x86-64)
 # Wine runs the Windows build's tests; Xvfb, xwininfo, xwd and xdotool show
 # one of its message boxes on a virtual display.
 command -v wine >/dev/null || need+=(wine wine64)

@@ -41,7 +41,10 @@ mkdir -p "$logs"
 # (MODEL_WINE_DLLOVERRIDES) or hand over an X display (MODEL_WINE_DISPLAY).
 export WINEPREFIX=$prefix
 export WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${MODEL_WINE_DLLOVERRIDES:+;$MODEL_WINE_DLLOVERRIDES}"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ -n "${MODEL_WINE_DLLOVERRIDES:-}" ]; then
+  WINEDLLOVERRIDES+=";$MODEL_WINE_DLLOVERRIDES"
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 unset DISPLAY WAYLAND_DISPLAY
 if [ -n "${MODEL_WINE_DISPLAY:-}" ]; then

@@ -125,9 +125,10 @@ class MessageBoxOnDisplay(unittest.TestCase):
         wait_for("the desktop of earlier runs to close",
                  lambda: not desktop_processes(), 30)
         env = dict(os.environ, MODEL_WINE_DISPLAY=self.display)
-        run = subprocess.Popen([SCRIPT, "run", WINE_DIR, EXE, "Win32_CDROMDrive"],
-                               env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        run = subprocess.Popen(
+            [SCRIPT, "run", WINE_DIR, EXE, "Win32_CDROMDrive"], env=env,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE)
         try:
             window = wait_for(f"a window titled {windows_path}",
                               lambda: self.window_titled(windows_path), 60)

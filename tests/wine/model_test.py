@@ -43,7 +43,9 @@ def lines(*texts):
 
 # Types as WMI hands them over: CIM integers up to 32 bits arrive as VT_I4,
 # booleans as VT_BOOL and 64-bit integers as decimal strings (VT_BSTR).
-I4_PROPERTIES = {"DomainRole", "NumberOfLogicalProcessors", "NumberOfProcessors"}
+I4_PROPERTIES = {
+    "DomainRole", "NumberOfLogicalProcessors", "NumberOfProcessors"
+}
 BOOL_PROPERTIES = {"HypervisorPresent"}
 UINT64_PROPERTIES = {"TotalPhysicalMemory"}
 
