@@ -1,0 +1,20 @@
+// What the log and the results file share: the Windows directory, text-mode
+// line ends, complete writes and the plain message box.
+#pragma once
+
+#include <string>
+
+#include "wmi/platform.h"
+
+// Sets `directory` to the expansion of "%Windir%". False when the expansion
+// fails or needs more than 261 bytes, its NUL included.
+bool ExpandWindowsDirectory(std::string& directory);
+
+// Appends `text` to `out` as a text-mode file holds it: each "\n" as CR LF.
+void AppendWithCrLf(std::string& out, const std::string& text);
+
+// Writes all of `bytes` at the file's position; false when any failed.
+bool WriteBytes(HANDLE file, const std::string& bytes);
+
+// A message box with no owner window, no caption of its own and an OK button.
+void ShowMessage(const std::string& text);

@@ -1,0 +1,380 @@
+// This machine's facts as root\cimv2 classes: the live provider that the
+// stand-in WMI service uses when no repository file is named. The table
+// below is the whole list of what is served; the look-ups it calls live in
+// one file per source (live_firmware, live_os, live_cpu, live_block) and
+// read files through live_facts.
+#include "posix/live.h"
+
+#include <cctype>
+
+#include "posix/wbem.h"
+
+namespace posix_wmi {
+namespace {
+
+// Sysfs and procfs texts are UTF-8 (the stand-in's ANSI code page too); a
+// byte that does not decode becomes U+FFFD rather than failing the value.
+std::u16string Widen(std::string_view s) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80         ? 1
+                 : (c >> 5) == 6  ? 2
+                 : (c >> 4) == 14 ? 3
+                 : (c >> 3) == 30 ? 4
+                                  : 0;
+    uint32_t cp = len == 1   ? c
+                  : len == 2 ? c & 0x1F
+                  : len == 3 ? c & 0x0F
+                             : c & 0x07;
+    bool ok = len != 0 && i + len <= s.size();
+    for (size_t k = 1; ok && k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      ok = (cc & 0xC0) == 0x80;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && cp >= kMin[len] && cp <= 0x10FFFF &&
+         !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (!ok) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+CimValue Str(const std::optional<std::string>& s) {
+  if (!s) return {};
+  return CimValue{false, {Widen(*s)}};
+}
+template <typename T>
+CimValue Unsigned(const std::optional<T>& v) {
+  if (!v) return {};
+  return CimValue{false, {static_cast<uint64_t>(*v)}};
+}
+CimValue Bool(const std::optional<bool>& v) {
+  if (!v) return {};
+  return CimValue{false, {*v}};
+}
+CimValue Fixed(const char* s) { return Str(std::string(s)); }
+
+std::optional<uint64_t> Times1024(const std::optional<uint64_t>& kib) {
+  if (!kib) return std::nullopt;
+  return *kib * 1024;
+}
+
+// Instances of Win32_Processor are counted from the same parse, so the
+// fallback never serves; it keeps a getter safe on its own.
+const CpuPackage& Package(LiveFacts& f, size_t i) {
+  static const CpuPackage kNone;
+  const CpuInfo* cpu = f.Cpu();
+  return cpu && i < cpu->packages.size() ? cpu->packages[i] : kNone;
+}
+
+using Getter = CimValue (*)(LiveFacts& f, size_t index);
+struct LiveProperty {
+  const char* name;
+  CimType type;
+  Getter get;
+};
+struct LiveClass {
+  const char* name;
+  // Number of instances; null for a class with exactly one.
+  size_t (*count)(LiveFacts& f);
+  std::vector<LiveProperty> properties;
+};
+
+using T = CimType;
+using F = LiveFacts;
+
+// Every class and property served. Within a class the properties stand in
+// the order WMI walks an object's properties: by name.
+const std::vector<LiveClass>& Table() {
+  static const std::vector<LiveClass> table = {
+      {"Win32_BaseBoard",
+       nullptr,
+       {
+           {"Manufacturer", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "board_vendor")); }},
+           {"Product", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "board_name")); }},
+           {"SerialNumber", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "board_serial")); }},
+           {"Version", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "board_version")); }},
+       }},
+      {"Win32_BIOS",
+       nullptr,
+       {
+           {"Manufacturer", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "bios_vendor")); }},
+           {"ReleaseDate", T::kDatetime,
+            [](F& f, size_t) {
+              auto date = Dmi(f, "bios_date");
+              return Str(date ? CimDateFromFirmware(*date) : std::nullopt);
+            }},
+           {"SerialNumber", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "product_serial")); }},
+           {"SMBIOSBIOSVersion", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }},
+           {"Version", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }},
+       }},
+      {"Win32_CDROMDrive",
+       [](F& f) { return f.Cdroms().size(); },
+       {
+           {"Caption", T::kString,
+            [](F& f, size_t i) { return Str(CdromName(f, f.Cdroms()[i])); }},
+           {"DeviceID", T::kString,
+            [](F& f, size_t i) {
+              return Str(CdromDeviceId(f, f.Cdroms()[i]));
+            }},
+           {"Drive", T::kString,
+            [](F& f, size_t i) { return Str("/dev/" + f.Cdroms()[i].name); }},
+           {"Manufacturer", T::kString,
+            [](F& f, size_t i) {
+              return Str(DeviceAttr(f, f.Cdroms()[i], "vendor"));
+            }},
+           {"MediaLoaded", T::kBoolean,
+            [](F& f, size_t i) {
+              auto size = BlockSizeBytes(f, f.Cdroms()[i]);
+              return Bool(size ? std::optional<bool>(*size > 0) : std::nullopt);
+            }},
+           {"MediaType", T::kString,
+            [](F&, size_t) { return Fixed("CD-ROM"); }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str(CdromName(f, f.Cdroms()[i])); }},
+           {"PNPDeviceID", T::kString,
+            [](F& f, size_t i) {
+              return Str(CdromDeviceId(f, f.Cdroms()[i]));
+            }},
+       }},
+      {"Win32_ComputerSystem",
+       nullptr,
+       {
+           {"HypervisorPresent", T::kBoolean,
+            [](F& f, size_t) {
+              const CpuInfo* cpu = f.Cpu();
+              return Bool(cpu ? cpu->hypervisor : std::nullopt);
+            }},
+           {"Manufacturer", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "sys_vendor")); }},
+           {"Model", T::kString,
+            [](F& f, size_t) {
+              auto model = Dmi(f, "product_name");
+              return Str(model ? model : DeviceTreeModel(f));
+            }},
+           {"Name", T::kString, [](F& f, size_t) { return Str(HostName(f)); }},
+           {"NumberOfLogicalProcessors", T::kUint32,
+            [](F& f, size_t) { return Unsigned(OnlineCpuCount(f)); }},
+           {"NumberOfProcessors", T::kUint32,
+            [](F& f, size_t) {
+              const CpuInfo* cpu = f.Cpu();
+              return cpu ? Unsigned(std::optional<size_t>(cpu->packages.size()))
+                         : CimValue{};
+            }},
+           {"SystemType", T::kString,
+            [](F& f, size_t) {
+              auto m = f.Machine();
+              return Str(m ? SystemTypeOf(*m) : std::nullopt);
+            }},
+           {"TotalPhysicalMemory", T::kUint64,
+            [](F& f, size_t) {
+              return Unsigned(Times1024(f.MemInfoKib("MemTotal")));
+            }},
+       }},
+      {"Win32_ComputerSystemProduct",
+       nullptr,
+       {
+           {"IdentifyingNumber", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "product_serial")); }},
+           {"Name", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "product_name")); }},
+           {"UUID", T::kString,
+            [](F& f, size_t) {
+              auto uuid = Dmi(f, "product_uuid");
+              if (uuid)
+                for (char& c : *uuid)
+                  c = static_cast<char>(
+                      std::toupper(static_cast<unsigned char>(c)));
+              return Str(uuid);
+            }},
+           {"Vendor", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "sys_vendor")); }},
+           {"Version", T::kString,
+            [](F& f, size_t) { return Str(Dmi(f, "product_version")); }},
+       }},
+      {"Win32_DiskDrive",
+       [](F& f) { return f.Disks().size(); },
+       {
+           {"DeviceID", T::kString,
+            [](F& f, size_t i) { return Str("/dev/" + f.Disks()[i].name); }},
+           {"Index", T::kUint32,
+            [](F&, size_t i) { return Unsigned(std::optional<size_t>(i)); }},
+           {"InterfaceType", T::kString,
+            [](F& f, size_t i) {
+              return Str(DiskInterfaceType(f, f.Disks()[i]));
+            }},
+           {"MediaType", T::kString,
+            [](F& f, size_t i) {
+              auto removable =
+                  f.Text("/sys/block/" + f.Disks()[i].name + "/removable");
+              if (!removable) return CimValue{};
+              return Fixed(*removable == "1" ? "Removable Media"
+                                             : "Fixed hard disk media");
+            }},
+           {"Model", T::kString,
+            [](F& f, size_t i) {
+              return Str(DeviceAttr(f, f.Disks()[i], "model"));
+            }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str("/dev/" + f.Disks()[i].name); }},
+           {"SerialNumber", T::kString,
+            [](F& f, size_t i) {
+              return Str(DiskSerialNumber(f, f.Disks()[i]));
+            }},
+           {"Size", T::kUint64,
+            [](F& f, size_t i) {
+              return Unsigned(BlockSizeBytes(f, f.Disks()[i]));
+            }},
+       }},
+      {"Win32_OperatingSystem",
+       nullptr,
+       {
+           {"Caption", T::kString,
+            [](F& f, size_t) { return Str(f.OsRelease("PRETTY_NAME")); }},
+           {"CSName", T::kString,
+            [](F& f, size_t) { return Str(HostName(f)); }},
+           {"FreePhysicalMemory", T::kUint64,
+            [](F& f, size_t) {
+              return Unsigned(f.MemInfoKib("MemAvailable"));
+            }},
+           {"LastBootUpTime", T::kDatetime,
+            [](F& f, size_t) { return Str(LastBootUpTime(f)); }},
+           {"OSArchitecture", T::kString,
+            [](F& f, size_t) {
+              auto m = f.Machine();
+              return Str(m ? OsArchitectureOf(*m) : std::nullopt);
+            }},
+           {"TotalVisibleMemorySize", T::kUint64,
+            [](F& f, size_t) { return Unsigned(f.MemInfoKib("MemTotal")); }},
+           {"Version", T::kString,
+            [](F& f, size_t) { return Str(KernelRelease(f)); }},
+       }},
+      {"Win32_Processor",
+       [](F& f) {
+         const CpuInfo* cpu = f.Cpu();
+         return cpu ? cpu->packages.size() : 0;
+       },
+       {
+           {"Architecture", T::kUint16,
+            [](F& f, size_t) {
+              auto m = f.Machine();
+              return Unsigned(m ? ProcessorArchitectureOf(*m) : std::nullopt);
+            }},
+           {"DeviceID", T::kString,
+            [](F&, size_t i) { return Str("CPU" + std::to_string(i)); }},
+           {"Manufacturer", T::kString,
+            [](F& f, size_t i) { return Str(Package(f, i).vendor); }},
+           {"MaxClockSpeed", T::kUint32,
+            [](F& f, size_t i) {
+              return Unsigned(MaxClockSpeedMhz(f, Package(f, i)));
+            }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str(Package(f, i).modelName); }},
+           {"NumberOfCores", T::kUint32,
+            [](F& f, size_t i) {
+              return Unsigned(std::optional<uint32_t>(Package(f, i).cores));
+            }},
+           {"NumberOfLogicalProcessors", T::kUint32,
+            [](F& f, size_t i) {
+              return Unsigned(std::optional<uint32_t>(Package(f, i).logical));
+            }},
+       }},
+  };
+  return table;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+class LiveProvider : public Provider {
+ public:
+  explicit LiveProvider(std::string root) : root_(std::move(root)) {}
+
+  const ClassDef* FindClass(std::string_view name) const override {
+    for (const ClassDef& cls : LiveClasses())
+      if (SameName(cls.name, name)) return &cls;
+    return nullptr;
+  }
+
+  HRESULT Instances(
+      const ClassDef& cls, const std::vector<size_t>& selected,
+      std::vector<std::shared_ptr<const Instance>>& out) override {
+    LiveFacts facts(root_);
+    return LiveInstances(cls, selected, facts, out);
+  }
+
+ private:
+  std::string root_;
+};
+
+}  // namespace
+
+const std::vector<ClassDef>& LiveClasses() {
+  static const std::vector<ClassDef> classes = [] {
+    std::vector<ClassDef> all;
+    for (const LiveClass& lc : Table()) {
+      ClassDef cls;
+      cls.name = lc.name;
+      for (const LiveProperty& p : lc.properties)
+        cls.properties.push_back({p.name, p.type, false, ""});
+      all.push_back(std::move(cls));
+    }
+    return all;
+  }();
+  return classes;
+}
+
+HRESULT LiveInstances(const ClassDef& cls, const std::vector<size_t>& selected,
+                      LiveFacts& facts,
+                      std::vector<std::shared_ptr<const Instance>>& out) {
+  const LiveClass* lc = nullptr;
+  for (const LiveClass& candidate : Table())
+    if (SameName(candidate.name, cls.name)) lc = &candidate;
+  if (!lc || lc->properties.size() != cls.properties.size())
+    return WBEM_E_INVALID_CLASS;
+  size_t count = lc->count ? lc->count(facts) : 1;
+  for (size_t i = 0; i < count; ++i) {
+    auto inst = std::make_shared<Instance>();
+    inst->cls = &cls;
+    inst->values.resize(cls.properties.size());
+    for (size_t p : selected)
+      if (p < lc->properties.size())
+        inst->values[p] = lc->properties[p].get(facts, i);
+    out.push_back(std::move(inst));
+  }
+  return S_OK;
+}
+
+std::unique_ptr<Provider> MakeLiveProvider(const std::string& fsRoot) {
+  return std::make_unique<LiveProvider>(fsRoot);
+}
+
+}  // namespace posix_wmi

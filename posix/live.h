@@ -1,0 +1,199 @@
+// The live provider's inner contracts: the per-query view of this machine's
+// files (LiveFacts) and, per source of facts, the parsers and look-ups that
+// the class table in live.cpp draws on. Never compiled on Windows.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "posix/provider.h"
+
+namespace posix_wmi {
+
+// ---- /proc/cpuinfo ----
+
+struct CpuPackage {
+  std::string physicalId;  // empty when the kernel names no packages
+  std::optional<std::string> modelName;
+  std::optional<std::string> vendor;
+  uint32_t logical = 0;       // processors listed for this package
+  uint32_t cores = 0;         // distinct cores; `logical` when unknown
+  int firstCpu = -1;          // lowest processor number of the package
+  std::optional<double> mhz;  // "cpu MHz" of that processor
+};
+
+struct CpuInfo {
+  std::vector<CpuPackage> packages;  // by physical id
+  // Set when the text carries x86 "flags" lines: whether any names
+  // "hypervisor". Other architectures publish no such flag.
+  std::optional<bool> hypervisor;
+};
+
+CpuInfo ParseCpuInfo(std::string_view text);
+
+// Counts the CPUs of a kernel CPU list such as "0-3,8,10-11"; nullopt when
+// the text is malformed.
+std::optional<uint32_t> CountCpuList(std::string_view text);
+
+// Texts and codes Windows gives for a kernel machine name ("x86_64",
+// "aarch64", ...); nullopt for a machine Windows has no name for.
+std::optional<std::string> SystemTypeOf(std::string_view machine);
+std::optional<uint16_t> ProcessorArchitectureOf(std::string_view machine);
+std::optional<std::string> OsArchitectureOf(std::string_view machine);
+
+// ---- /proc/meminfo, /etc/os-release, /proc/stat ----
+
+// "Name: value kB" lines, values in KiB.
+std::map<std::string, uint64_t, std::less<>> ParseMemInfo(
+    std::string_view text);
+
+// KEY=value lines with shell quoting undone.
+std::map<std::string, std::string, std::less<>> ParseOsRelease(
+    std::string_view text);
+
+// The "btime" of /proc/stat: boot time in seconds since the epoch.
+std::optional<int64_t> ParseBootTime(std::string_view text);
+
+// `t` in the local time zone as a CIM datetime,
+// "YYYYMMDDHHMMSS.000000+MMM" with the offset from UTC in minutes.
+std::string CimDatetimeLocal(time_t t);
+
+// A firmware date "MM/DD/YYYY" as "YYYYMMDD000000.000000+000"; nullopt when
+// the text has another shape.
+std::optional<std::string> CimDateFromFirmware(std::string_view mmddyyyy);
+
+// ---- block devices ----
+
+// How a block device hangs off the machine, as Windows would name its bus.
+enum class Attachment {
+  kUnknown,
+  kIde,   // libata host other than AHCI (ata_piix, pata_*)
+  kAhci,  // AHCI SATA controller (ahci, sata_nv)
+  kScsi,  // any other SCSI host
+  kUsb,   // anything below a USB device
+  kNvme,
+  kVirtio,
+};
+
+struct BlockDevice {
+  std::string name;     // "sda"
+  std::string devPath;  // "/sys/devices/.../block/sda", or "/sys/block/sda"
+                        // when it is no link
+};
+
+// SCSI-style address "host:channel:target:lun" of a device path.
+struct ScsiAddress {
+  uint32_t host = 0, channel = 0, target = 0, lun = 0;
+};
+std::optional<ScsiAddress> ScsiAddressOf(std::string_view devPath);
+
+// The parts of a CD-ROM drive's Windows device identifier.
+struct CdromIdentity {
+  Attachment attachment = Attachment::kUnknown;
+  std::string vendor, model, rev;  // trimmed
+  std::string instance;            // after the last backslash
+};
+std::string FormCdromDeviceId(const CdromIdentity& id);
+
+// 32-bit FNV-1a, the stand-in for the hashes Windows puts into instance
+// identifiers.
+uint32_t Fnv1a32(std::string_view text);
+
+// ---- the per-query view of the files ----
+
+// Reads files below the root, each at most once: every answer is kept for
+// the rest of the query, and so are the parsed sources. One LiveFacts
+// serves one query and is then thrown away, so each query sees fresh facts.
+class LiveFacts {
+ public:
+  explicit LiveFacts(std::string root) : root_(std::move(root)) {}
+
+  // Whole contents of an absolute path such as "/proc/cpuinfo"; nullopt
+  // when missing or unreadable.
+  const std::optional<std::string>& File(const std::string& path);
+  // The same with trailing blanks, newlines and NULs cut off.
+  std::optional<std::string> Text(const std::string& path);
+  // Target of a symbolic link, as stored; nullopt when not a link.
+  const std::optional<std::string>& Link(const std::string& path);
+  // Names in a directory, sorted; empty when missing.
+  const std::vector<std::string>& List(const std::string& path);
+
+  // Every path touched, in order, once each: what the query cost.
+  const std::vector<std::string>& Touched() const { return touched_; }
+
+  // Parsed sources (live_cpu.cpp, live_os.cpp, live_block.cpp).
+  const CpuInfo* Cpu();  // null when /proc/cpuinfo is unreadable
+  std::optional<uint64_t> MemInfoKib(std::string_view key);
+  std::optional<std::string> OsRelease(std::string_view key);
+  std::optional<std::string> Machine();
+  const std::vector<BlockDevice>& Disks();
+  const std::vector<BlockDevice>& Cdroms();
+
+  const std::string& root() const { return root_; }
+
+ private:
+  void LoadBlockDevices();
+  // Where `path` below the root is on this machine; nullopt for a loop of
+  // links.
+  std::optional<std::string> HostPath(const std::string& path, bool followLast);
+
+  std::string root_;
+  std::map<std::string, std::optional<std::string>, std::less<>> files_;
+  std::map<std::string, std::optional<std::string>, std::less<>> links_;
+  std::map<std::string, std::vector<std::string>, std::less<>> lists_;
+  std::vector<std::string> touched_;
+
+  std::optional<std::optional<CpuInfo>> cpu_;
+  std::optional<std::map<std::string, uint64_t, std::less<>>> meminfo_;
+  std::optional<std::map<std::string, std::string, std::less<>>> osRelease_;
+  std::optional<std::optional<std::string>> machine_;
+  std::optional<std::vector<BlockDevice>> disks_, cdroms_;
+};
+
+// ---- look-ups the class table uses, by source ----
+
+// DMI (/sys/class/dmi/id) and the device tree.
+std::optional<std::string> Dmi(LiveFacts& f, const char* file);
+std::optional<std::string> DeviceTreeModel(LiveFacts& f);
+
+// Kernel (/proc/sys/kernel, /proc/stat).
+std::optional<std::string> HostName(LiveFacts& f);
+std::optional<std::string> KernelRelease(LiveFacts& f);
+std::optional<std::string> LastBootUpTime(LiveFacts& f);
+
+// CPUs (/proc/cpuinfo, /sys/devices/system/cpu).
+std::optional<uint32_t> OnlineCpuCount(LiveFacts& f);
+std::optional<uint32_t> MaxClockSpeedMhz(LiveFacts& f, const CpuPackage& p);
+
+// Block devices (/sys/block and the device tree below /sys/devices).
+Attachment AttachmentOf(LiveFacts& f, const BlockDevice& d);
+std::optional<std::string> DiskInterfaceType(LiveFacts& f,
+                                             const BlockDevice& d);
+std::optional<std::string> DiskSerialNumber(LiveFacts& f, const BlockDevice& d);
+std::optional<uint64_t> BlockSizeBytes(LiveFacts& f, const BlockDevice& d);
+// Model, vendor and revision of the device, trimmed.
+std::optional<std::string> DeviceAttr(LiveFacts& f, const BlockDevice& d,
+                                      const char* attr);
+// Device identifier and PNP device identifier of a CD-ROM drive; nullopt
+// when the drive's inquiry data cannot be read.
+std::optional<std::string> CdromDeviceId(LiveFacts& f, const BlockDevice& d);
+// Vendor and model joined by a space; nullopt when neither can be read.
+std::optional<std::string> CdromName(LiveFacts& f, const BlockDevice& d);
+
+// ---- the class table ----
+
+// Every class served, with its properties in the order WMI walks them.
+const std::vector<ClassDef>& LiveClasses();
+
+// The instances of `cls` (one of LiveClasses()) with values for the
+// `selected` properties only, read through `facts`.
+HRESULT LiveInstances(const ClassDef& cls, const std::vector<size_t>& selected,
+                      LiveFacts& facts,
+                      std::vector<std::shared_ptr<const Instance>>& out);
+
+}  // namespace posix_wmi

@@ -1,0 +1,395 @@
+// Tests of the live provider: its parsers, the CD-ROM identifiers, and whole
+// queries over the machine trees in tests/machines.
+#include "posix/live.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace posix_wmi {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Machine(const char* name) {
+  return (fs::path(__FILE__).parent_path().parent_path() / "tests" /
+          "machines" / name)
+      .string();
+}
+
+std::string Narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// One instance as "Name=value" lines; NULL as "<null>".
+std::string Render(const Instance& inst, const std::vector<size_t>& selected) {
+  std::string out;
+  for (size_t p : selected) {
+    const CimValue& v = inst.values[p];
+    out += inst.cls->properties[p].name + "=";
+    if (v.isNull) {
+      out += "<null>";
+    } else if (auto* s = std::get_if<std::u16string>(&v.items[0])) {
+      out += Narrow(*s);
+    } else if (auto* u = std::get_if<uint64_t>(&v.items[0])) {
+      out += std::to_string(*u);
+    } else if (auto* b = std::get_if<bool>(&v.items[0])) {
+      out += *b ? "TRUE" : "FALSE";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+// Runs a query the way the service does and renders every instance.
+// `props` empty selects all properties.
+std::vector<std::string> Query(LiveFacts& facts, const char* cls,
+                               std::vector<std::string> props = {}) {
+  auto provider = MakeLiveProvider(facts.root());
+  const ClassDef* def = provider->FindClass(cls);
+  EXPECT_NE(def, nullptr) << cls;
+  if (!def) return {};
+  std::vector<size_t> selected;
+  for (size_t i = 0; i < def->properties.size(); ++i)
+    if (props.empty() || std::find(props.begin(), props.end(),
+                                   def->properties[i].name) != props.end())
+      selected.push_back(i);
+  std::vector<std::shared_ptr<const Instance>> out;
+  EXPECT_EQ(LiveInstances(*def, selected, facts, out), S_OK);
+  std::vector<std::string> rendered;
+  for (const auto& inst : out) rendered.push_back(Render(*inst, selected));
+  return rendered;
+}
+
+std::vector<std::string> Query(const char* machine, const char* cls,
+                               std::vector<std::string> props = {}) {
+  LiveFacts facts(Machine(machine));
+  return Query(facts, cls, std::move(props));
+}
+
+class ScopedTz {
+ public:
+  explicit ScopedTz(const char* tz) {
+    const char* old = getenv("TZ");
+    if (old) old_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~ScopedTz() {
+    if (old_)
+      setenv("TZ", old_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+// A scratch machine tree, removed at the end of the test.
+class TempTree {
+ public:
+  TempTree() {
+    char tmpl[] = "/tmp/live_test_XXXXXX";
+    root_ = mkdtemp(tmpl);
+  }
+  ~TempTree() { fs::remove_all(root_); }
+  void Write(const std::string& path, const std::string& data) {
+    fs::create_directories(fs::path(root_ + path).parent_path());
+    std::ofstream(root_ + path, std::ios::binary) << data;
+  }
+  void Link(const std::string& path, const std::string& target) {
+    fs::create_directories(fs::path(root_ + path).parent_path());
+    fs::create_symlink(target, root_ + path);
+  }
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+TEST(LiveParse, CpuInfoGroupsProcessorsIntoPackages) {
+  // Two sockets given out of order, two cores with two threads each.
+  std::string text;
+  for (int cpu = 0; cpu < 8; ++cpu) {
+    int pkg = cpu % 2 == 0 ? 1 : 0;
+    text += "processor\t: " + std::to_string(cpu) +
+            "\nvendor_id\t: GenuineIntel\nmodel name\t: Xeon " +
+            std::to_string(pkg) +
+            "\ncpu MHz\t\t: 2099.6\nphysical id\t: " + std::to_string(pkg) +
+            "\ncore id\t\t: " + std::to_string(cpu / 4) +
+            "\nflags\t\t: fpu hypervisor lm\n\n";
+  }
+  CpuInfo info = ParseCpuInfo(text);
+  ASSERT_EQ(info.packages.size(), 2u);
+  EXPECT_EQ(info.packages[0].physicalId, "0");
+  EXPECT_EQ(info.packages[0].firstCpu, 1);
+  EXPECT_EQ(info.packages[0].modelName, "Xeon 0");
+  EXPECT_EQ(info.packages[1].firstCpu, 0);
+  for (const CpuPackage& p : info.packages) {
+    EXPECT_EQ(p.logical, 4u);
+    EXPECT_EQ(p.cores, 2u);  // no "cpu cores" line: distinct core ids
+    EXPECT_EQ(p.vendor, "GenuineIntel");
+    EXPECT_DOUBLE_EQ(p.mhz.value_or(0), 2099.6);
+  }
+  EXPECT_EQ(info.hypervisor, true);
+}
+
+TEST(LiveParse, CpuInfoWithoutPackagesOrFlags) {
+  CpuInfo arm = ParseCpuInfo(
+      "processor\t: 0\nBogoMIPS\t: 108.00\n\nprocessor\t: 1\nBogoMIPS\t: "
+      "108.00\n\nHardware\t: BCM2835\nModel\t\t: Pi\n");
+  ASSERT_EQ(arm.packages.size(), 1u);
+  EXPECT_EQ(arm.packages[0].logical, 2u);
+  EXPECT_EQ(arm.packages[0].cores, 2u);
+  EXPECT_FALSE(arm.packages[0].modelName);
+  EXPECT_FALSE(arm.hypervisor);  // no flags published: unknown, not false
+
+  CpuInfo x86 = ParseCpuInfo("processor : 0\nflags : fpu hypervisorx\n");
+  EXPECT_EQ(x86.hypervisor, false);
+  EXPECT_TRUE(ParseCpuInfo("").packages.empty());
+}
+
+TEST(LiveParse, CpuLists) {
+  const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+      {"0\n", 1}, {"0-3", 4}, {"0-3,8,10-11\n", 7}, {"", {}}, {"3-1", {}},
+      {"0-", {}}, {"a", {}},  {"0,,1", {}},
+  };
+  for (const auto& [text, want] : cases)
+    EXPECT_EQ(CountCpuList(text), want) << text;
+}
+
+TEST(LiveParse, MachineNames) {
+  EXPECT_EQ(SystemTypeOf("x86_64"), "x64-based PC");
+  EXPECT_EQ(SystemTypeOf("i686"), "x86-based PC");
+  EXPECT_EQ(SystemTypeOf("aarch64"), "ARM64-based PC");
+  EXPECT_EQ(SystemTypeOf("riscv64"), std::nullopt);
+  EXPECT_EQ(ProcessorArchitectureOf("i386"), 0);
+  EXPECT_EQ(ProcessorArchitectureOf("x86_64"), 9);
+  EXPECT_EQ(ProcessorArchitectureOf("aarch64"), 12);
+  EXPECT_EQ(OsArchitectureOf("i586"), "32-bit");
+  EXPECT_EQ(OsArchitectureOf("aarch64"), "64-bit");
+  EXPECT_EQ(OsArchitectureOf("armv7l"), std::nullopt);
+}
+
+TEST(LiveParse, OsReleaseQuoting) {
+  auto v = ParseOsRelease(
+      "# comment\nPRETTY_NAME=\"Debian \\\"12\\\" \\$x\"\nNAME='A \\ B'\n"
+      "ID=deb\\ ian\nBROKEN\n=x\nEMPTY=\nOPEN=\"unterminated\n");
+  EXPECT_EQ(v["PRETTY_NAME"], "Debian \"12\" $x");
+  EXPECT_EQ(v["NAME"], "A \\ B");
+  EXPECT_EQ(v["ID"], "deb ian");
+  EXPECT_EQ(v["EMPTY"], "");
+  EXPECT_EQ(v["OPEN"], "unterminated");
+  EXPECT_EQ(v.count("BROKEN"), 0u);
+  EXPECT_EQ(v.size(), 5u);
+}
+
+TEST(LiveParse, MemInfoAndBootTime) {
+  auto m = ParseMemInfo(
+      "MemTotal:       16303812 kB\nHugePages_Total:       0\nBad: x kB\n");
+  EXPECT_EQ(m["MemTotal"], 16303812u);
+  EXPECT_EQ(m["HugePages_Total"], 0u);
+  EXPECT_EQ(m.count("Bad"), 0u);
+
+  EXPECT_EQ(ParseBootTime("cpu 1 2\nbtime 1700000000\nprocesses 3\n"),
+            1700000000);
+  EXPECT_EQ(ParseBootTime("cpu 1 2\nbtime x\n"), std::nullopt);
+  EXPECT_EQ(ParseBootTime("xbtime 5\n"), std::nullopt);
+}
+
+TEST(LiveParse, Datetimes) {
+  {
+    ScopedTz tz("CET-1");
+    EXPECT_EQ(CimDatetimeLocal(1700000000), "20231114231320.000000+060");
+  }
+  {
+    ScopedTz tz("EST5");
+    EXPECT_EQ(CimDatetimeLocal(1700000000), "20231114171320.000000-300");
+  }
+  {
+    ScopedTz tz("IST-5:30");
+    EXPECT_EQ(CimDatetimeLocal(0), "19700101053000.000000+330");
+  }
+  EXPECT_EQ(CimDateFromFirmware("12/18/2019"), "20191218000000.000000+000");
+  for (const char* bad : {"2019-12-18", "1/8/2019", "13/01/2019", "12/00/2019",
+                          "12/18/19", "ab/cd/efgh"})
+    EXPECT_EQ(CimDateFromFirmware(bad), std::nullopt) << bad;
+}
+
+TEST(LiveCdrom, DeviceIdForms) {
+  struct Case {
+    Attachment attachment;
+    const char* vendor;
+    const char* model;
+    const char* rev;
+    const char* instance;
+    const char* want;
+  };
+  const Case cases[] = {
+      {Attachment::kIde, "HL-DT-ST", "DVDRAM GH22NP20", "1.02", "5&1a&0&6.0.0",
+       "IDE\\CDROMHL-DT-ST_DVDRAM_GH22NP20________________1.02____"
+       "\\5&1A&0&6.0.0"},
+      // Longer fields are cut to their widths; a missing vendor adds no
+      // blank.
+      {Attachment::kIde, "", "Abcdefghij Abcdefghij Abcdefghij Abcdefghij",
+       "123456789", "x",
+       "IDE\\CDROMABCDEFGHIJ_ABCDEFGHIJ_ABCDEFGHIJ_ABCDEFG12345678\\X"},
+      {Attachment::kUsb, "HL-DT-ST", "DVDRAM GP57EB40", "PR11", "kz5e8&0",
+       "USBSTOR\\CDROM&VEN_HL-DT-ST&PROD_DVDRAM_GP57EB40&REV_PR11\\KZ5E8&0"},
+      {Attachment::kAhci, "ASUS", "BW-16D1HT", "3.10", "5&1&0&000000",
+       "SCSI\\CDROM&VEN_ASUS&PROD_BW-16D1HT&REV_3.10\\5&1&0&000000"},
+      {Attachment::kScsi, "QEMU", "QEMU DVD-ROM", "2.5+", "i",
+       "SCSI\\CDROM&VEN_QEMU&PROD_QEMU_DVD-ROM&REV_2.5+\\I"},
+      {Attachment::kUnknown, "a\tb", "", "", "",
+       "SCSI\\CDROM&VEN_A_B&PROD_&REV_\\"},
+  };
+  for (const Case& c : cases) {
+    CdromIdentity id{c.attachment, c.vendor, c.model, c.rev, c.instance};
+    EXPECT_EQ(FormCdromDeviceId(id), c.want);
+  }
+}
+
+TEST(LiveCdrom, ScsiAddresses) {
+  auto a = ScsiAddressOf("/sys/devices/x/host6/target6:0:1/6:0:1:2/block/sr1");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->host, 6u);
+  EXPECT_EQ(a->target, 1u);
+  EXPECT_EQ(a->lun, 2u);
+  EXPECT_FALSE(ScsiAddressOf("/sys/devices/virtio1/block/vda"));
+  EXPECT_FALSE(ScsiAddressOf("/sys/x/1:2:3:4x/block/sr0"));
+}
+
+TEST(LiveMachines, DisksInNameOrderWithoutVirtualDevices) {
+  const std::vector<std::string> props = {"DeviceID",      "Index",
+                                          "InterfaceType", "MediaType",
+                                          "SerialNumber",  "Size"};
+  EXPECT_EQ(Query("desktop", "Win32_DiskDrive", props),
+            std::vector<std::string>{
+                "DeviceID=/dev/sda\nIndex=0\nInterfaceType=IDE\nMediaType="
+                "Fixed hard disk media\nSerialNumber=S3Z9NB0K123456A\nSize="
+                "500107862016\n"});
+  EXPECT_EQ(Query("laptop", "Win32_DiskDrive", props),
+            (std::vector<std::string>{
+                "DeviceID=/dev/nvme0n1\nIndex=0\nInterfaceType=NVMe\nMediaType="
+                "Fixed hard disk media\nSerialNumber=S64KNX0T123456\nSize="
+                "512110190592\n",
+                "DeviceID=/dev/sda\nIndex=1\nInterfaceType=USB\nMediaType="
+                "Removable Media\nSerialNumber=<null>\nSize=30752636928\n",
+            }));
+  // An SD card: no bus Windows would name, no model file.
+  EXPECT_EQ(Query("armboard", "Win32_DiskDrive",
+                  {"DeviceID", "InterfaceType", "Model", "SerialNumber"}),
+            std::vector<std::string>{
+                "DeviceID=/dev/mmcblk0\nInterfaceType=<null>\nModel=<null>\n"
+                "SerialNumber=0x1a2b3c4d\n"});
+  EXPECT_TRUE(Query("container", "Win32_DiskDrive").empty());
+  EXPECT_TRUE(Query("container", "Win32_CDROMDrive").empty());
+}
+
+TEST(LiveMachines, ModelCostsOneSmallRead) {
+  LiveFacts facts(Machine("desktop"));
+  EXPECT_EQ(Query(facts, "Win32_ComputerSystem", {"Model"}),
+            std::vector<std::string>{"Model=To Be Filled By O.E.M.\n"});
+  EXPECT_EQ(facts.Touched(),
+            std::vector<std::string>{"/sys/class/dmi/id/product_name"});
+
+  // Without DMI, the device tree speaks; without either, NULL.
+  LiveFacts arm(Machine("armboard"));
+  EXPECT_EQ(Query(arm, "Win32_ComputerSystem", {"Model"}),
+            std::vector<std::string>{"Model=Raspberry Pi 4 Model B Rev 1.4\n"});
+  EXPECT_EQ(arm.Touched().size(), 2u);
+  EXPECT_EQ(Query("container", "Win32_ComputerSystem", {"Model"}),
+            std::vector<std::string>{"Model=<null>\n"});
+}
+
+TEST(LiveMachines, EverySourceReadOnceAndOnlyWhatIsSelected) {
+  for (const char* machine : {"desktop", "laptop", "armboard", "container"}) {
+    for (const ClassDef& cls : LiveClasses()) {
+      LiveFacts facts(Machine(machine));
+      Query(facts, cls.name.c_str());
+      std::vector<std::string> touched = facts.Touched();
+      std::sort(touched.begin(), touched.end());
+      EXPECT_EQ(std::adjacent_find(touched.begin(), touched.end()),
+                touched.end())
+          << machine << " " << cls.name;
+    }
+  }
+  // Memory facts alone need neither the CPUs nor the disks.
+  LiveFacts facts(Machine("laptop"));
+  Query(facts, "Win32_OperatingSystem", {"FreePhysicalMemory"});
+  EXPECT_EQ(facts.Touched(), std::vector<std::string>{"/proc/meminfo"});
+}
+
+TEST(LiveMachines, FirmwareStringsStayRawButTrimmed) {
+  TempTree t;
+  t.Write("/sys/class/dmi/id/bios_vendor", "  Vendor  \n\n");
+  t.Write("/sys/class/dmi/id/bios_date", "13/45/2019\n");
+  t.Write("/sys/class/dmi/id/product_uuid", "abcdef01-0000\n");
+  t.Write("/sys/class/dmi/id/product_name", "Caf\xc3\xa9 \xff\n");
+  LiveFacts facts(t.root());
+  EXPECT_EQ(
+      Query(facts, "Win32_BIOS", {"Manufacturer", "ReleaseDate"}),
+      std::vector<std::string>{"Manufacturer=  Vendor\nReleaseDate=<null>\n"});
+
+  auto provider = MakeLiveProvider(t.root());
+  const ClassDef* csp = provider->FindClass("WIN32_computersystemproduct");
+  ASSERT_NE(csp, nullptr);
+  std::vector<std::shared_ptr<const Instance>> out;
+  ASSERT_EQ(provider->Instances(*csp, {1, 2}, out), S_OK);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(std::get<std::u16string>(out[0]->values[1].items[0]),
+            u"Caf\u00e9 \ufffd");
+  EXPECT_EQ(std::get<std::u16string>(out[0]->values[2].items[0]),
+            u"ABCDEF01-0000");
+  EXPECT_TRUE(out[0]->values[0].isNull);  // not selected
+  EXPECT_EQ(provider->FindClass("Win32_Nothing"), nullptr);
+}
+
+TEST(LiveMachines, UnreadableAndOddSourcesAreNull) {
+  TempTree t;
+  t.Write("/sys/class/dmi/id/product_serial", "SECRET\n");
+  chmod((t.root() + "/sys/class/dmi/id/product_serial").c_str(), 0);
+  fs::create_directories(t.root() + "/sys/class/dmi/id/product_name");
+  ASSERT_EQ(mkfifo((t.root() + "/sys/class/dmi/id/sys_vendor").c_str(), 0644),
+            0);
+  t.Write("/proc/sys/kernel/arch", "mips\n");
+  LiveFacts facts(t.root());
+  std::string serial = geteuid() == 0 ? "SECRET" : "<null>";
+  EXPECT_EQ(Query(facts, "Win32_ComputerSystemProduct",
+                  {"IdentifyingNumber", "Name", "Vendor"}),
+            std::vector<std::string>{"IdentifyingNumber=" + serial +
+                                     "\nName=<null>\nVendor=<null>\n"});
+  EXPECT_EQ(Query(facts, "Win32_OperatingSystem",
+                  {"Caption", "LastBootUpTime", "OSArchitecture"}),
+            std::vector<std::string>{"Caption=<null>\nLastBootUpTime=<null>\n"
+                                     "OSArchitecture=<null>\n"});
+  EXPECT_TRUE(Query(facts, "Win32_Processor").empty());
+}
+
+TEST(LiveMachines, AbsoluteLinksStayBelowTheRoot) {
+  TempTree t;
+  std::string dev = "/sys/devices/pci0000:00/0000:00:01.1/ata1/host0";
+  t.Write(dev + "/scsi_host/host0/proc_name", "ata_piix\n");
+  t.Write(dev + "/target0:0:0/0:0:0:0/vendor", "QEMU    \n");
+  t.Write(dev + "/target0:0:0/0:0:0:0/model", "QEMU DVD-ROM    \n");
+  t.Link(dev + "/target0:0:0/0:0:0:0/block/sr0/device", "../../../0:0:0:0");
+  t.Link("/sys/block/sr0", dev + "/target0:0:0/0:0:0:0/block/sr0");
+  t.Link("/sys/block/sr1", "../../../../../../../../sys/block/sr1");  // a loop
+  LiveFacts facts(t.root());
+  EXPECT_EQ(
+      Query(facts, "Win32_CDROMDrive", {"Caption", "Drive"}),
+      std::vector<std::string>{"Caption=QEMU QEMU DVD-ROM\nDrive=/dev/sr0\n"});
+  ASSERT_EQ(facts.Cdroms().size(), 1u);
+  EXPECT_EQ(AttachmentOf(facts, facts.Cdroms()[0]), Attachment::kIde);
+}
+
+}  // namespace
+}  // namespace posix_wmi

@@ -1,0 +1,233 @@
+// The stand-in Win32 functions where they must behave like Windows rather
+// than like POSIX: environment expansion, read-only files (even for root),
+// error codes, path rules and the message-box line.
+#include "posix/win32.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string Expand(const char* text) {
+  char buffer[512];
+  DWORD needed = ExpandEnvironmentStringsA(text, buffer, sizeof buffer);
+  EXPECT_GT(needed, 0u);
+  EXPECT_EQ(needed, std::strlen(buffer) + 1);
+  return buffer;
+}
+
+class Environment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MODEL_T_VAR", "abc", 1);
+    unsetenv("MODEL_T_NONE");
+    if (const char* windir = getenv("Windir")) saved_ = windir;
+    unsetenv("Windir");
+  }
+  void TearDown() override {
+    unsetenv("MODEL_T_VAR");
+    unsetenv("windir");
+    unsetenv("WINDIR");
+    if (!saved_.empty()) setenv("Windir", saved_.c_str(), 1);
+  }
+  std::string saved_;
+};
+
+TEST_F(Environment, ExpandsLikeWindows) {
+  struct Case {
+    const char* source;
+    const char* expected;
+  } cases[] = {
+      {"%MODEL_T_VAR%", "abc"},
+      {"<%model_t_var%>", "<abc>"},
+      {"%MODEL_T_VAR%%MODEL_T_VAR%", "abcabc"},
+      {"%MODEL_T_NONE%\\x", "%MODEL_T_NONE%\\x"},
+      // An unknown reference is kept whole; its closing % opens nothing.
+      {"%MODEL_T_NONE%MODEL_T_VAR%", "%MODEL_T_NONE%MODEL_T_VAR%"},
+      {"%%", "%%"},
+      {"100%", "100%"},
+      {"a%MODEL_T_VAR", "a%MODEL_T_VAR"},
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Expand(c.source), c.expected) << c.source;
+}
+
+TEST_F(Environment, StoresOnlyWhatFits) {
+  char buffer[8] = "xxxxxxx";
+  // "<abc>" needs 6 bytes with its NUL.
+  EXPECT_EQ(ExpandEnvironmentStringsA("<%MODEL_T_VAR%>", buffer, 5), 6u);
+  EXPECT_STREQ(buffer, "xxxxxxx");
+  EXPECT_EQ(ExpandEnvironmentStringsA("<%MODEL_T_VAR%>", nullptr, 0), 6u);
+  EXPECT_EQ(ExpandEnvironmentStringsA("<%MODEL_T_VAR%>", buffer, 6), 6u);
+  EXPECT_STREQ(buffer, "<abc>");
+  EXPECT_EQ(ExpandEnvironmentStringsA(nullptr, buffer, 8), 0u);
+}
+
+TEST_F(Environment, WindirDefaultsToCurrentDirectory) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(Expand("%Windir%"), cwd);
+  setenv("WINDIR", "/win", 1);
+  EXPECT_EQ(Expand("%Windir%"), "/win");
+}
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/win32_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (auto& entry : std::filesystem::recursive_directory_iterator(dir_))
+      chmod(entry.path().c_str(), 0755);
+    std::filesystem::remove_all(dir_);
+  }
+  // The Windows spelling of a path inside the test's folder.
+  std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(dir_ + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+  }
+  HANDLE Open(const std::string& name, DWORD access, DWORD disposition) const {
+    return CreateFileA(Path(name).c_str(), access, 0, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  std::string dir_;
+};
+
+TEST_F(Files, CreateWriteAppendClose) {
+  HANDLE file = Open("a.txt", GENERIC_WRITE, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, "one\r\n", 5, &written, nullptr));
+  EXPECT_EQ(written, 5u);
+  EXPECT_TRUE(FlushFileBuffers(file));
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_FALSE(CloseHandle(file));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  file = Open("a.txt", GENERIC_WRITE, OPEN_EXISTING);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LONG high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_END), 5u);
+  EXPECT_TRUE(WriteFile(file, "two", 3, &written, nullptr));
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_EQ(Read("a.txt"), "one\r\ntwo");
+
+  file = Open("a.txt", GENERIC_WRITE, CREATE_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_EQ(Read("a.txt"), "");
+}
+
+TEST_F(Files, FailuresCarryWindowsErrors) {
+  Write("a.txt", "x");
+  // The error of a failed open, or 0 when it opened.
+  auto error = [this](const std::string& name, DWORD access,
+                      DWORD disposition) -> DWORD {
+    HANDLE file = CreateFileA(name.c_str(), access, 0, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(file);
+    return 0;
+  };
+  std::string longest(MAX_PATH - dir_.size() - 2, 'x');
+  EXPECT_EQ(error(Path("a.txt"), GENERIC_WRITE, CREATE_NEW), ERROR_FILE_EXISTS);
+  EXPECT_EQ(error(Path("b.txt"), GENERIC_READ, OPEN_EXISTING),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(error(Path("no\\b.txt"), GENERIC_WRITE, CREATE_ALWAYS),
+            ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(error(dir_, GENERIC_WRITE, OPEN_EXISTING), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(error("", GENERIC_WRITE, CREATE_ALWAYS), ERROR_PATH_NOT_FOUND);
+  // A path must stay below MAX_PATH characters.
+  EXPECT_EQ(error(Path(longest + "x"), GENERIC_WRITE, CREATE_ALWAYS),
+            ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(error(Path(longest), GENERIC_WRITE, CREATE_ALWAYS), 0u);
+}
+
+TEST_F(Files, ReadOnlyStopsWritingReplacingAndDeletingUntilCleared) {
+  Write("old.txt", "old");
+  Write("new.txt", "new");
+  EXPECT_EQ(GetFileAttributesA(Path("old.txt").c_str()), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(
+      SetFileAttributesA(Path("old.txt").c_str(),
+                         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(GetFileAttributesA(Path("old.txt").c_str()),
+            FILE_ATTRIBUTE_READONLY);
+
+  EXPECT_EQ(Open("old.txt", GENERIC_WRITE, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Open("old.txt", GENERIC_READ, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(MoveFileExA(Path("new.txt").c_str(), Path("old.txt").c_str(),
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(DeleteFileA(Path("old.txt").c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  HANDLE reader = Open("old.txt", GENERIC_READ, OPEN_EXISTING);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  EXPECT_EQ(Read("old.txt"), "old");
+
+  ASSERT_TRUE(
+      SetFileAttributesA(Path("old.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesA(Path("old.txt").c_str()), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(MoveFileExA(Path("new.txt").c_str(), Path("old.txt").c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_EQ(Read("old.txt"), "new");
+  EXPECT_EQ(GetFileAttributesA(Path("new.txt").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(DeleteFileA(Path("old.txt").c_str()));
+}
+
+TEST_F(Files, MoveReplacesOnlyWhenAsked) {
+  Write("a.txt", "a");
+  Write("b.txt", "b");
+  EXPECT_FALSE(MoveFileExA(Path("a.txt").c_str(), Path("b.txt").c_str(), 0));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Read("b.txt"), "b");
+  EXPECT_FALSE(MoveFileExA(Path("a.txt").c_str(), dir_.c_str(),
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(MoveFileExA(Path("a.txt").c_str(), Path("c.txt").c_str(), 0));
+  EXPECT_EQ(Read("c.txt"), "a");
+}
+
+TEST(ModuleFileName, IsTheExecutableAndCutsToTheBuffer) {
+  char path[4096];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(length, std::strlen(path));
+  EXPECT_EQ(std::filesystem::canonical("/proc/self/exe").string(), path);
+
+  char small[5];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 5u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(std::string(small), std::string(path, 4));
+}
+
+TEST(MessageBox, IsOneLineOnStandardError) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxA(nullptr, "text", "/bin/model", MB_OK), IDOK);
+  MessageBoxA(nullptr, "Can not open ", nullptr, MB_OK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "/bin/model: text\nCan not open \n");
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// WQL parser of the stand-in WMI service.
+#include "posix/wql.h"
+
+#include "posix/names.h"
+#include "posix/wbem.h"
+
+namespace posix_wmi {
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
+         c == '\f';
+}
+bool IsNameStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+
+// Hands out the words of a query one at a time: a name, or one of the
+// single characters '*' and ','. Anything else is a token of its own that
+// no grammar rule accepts, so the query is refused where it stands.
+class Words {
+ public:
+  explicit Words(std::string_view text) : text_(text) {}
+
+  // The next word; empty at the end of the text.
+  std::string_view Next() {
+    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+    size_t start = pos_;
+    if (pos_ == text_.size()) return {};
+    if (IsNameStart(text_[pos_])) {
+      while (pos_ < text_.size() && IsNameChar(text_[pos_])) ++pos_;
+    } else {
+      ++pos_;
+    }
+    return text_.substr(start, pos_ - start);
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+bool IsName(std::string_view word) {
+  return !word.empty() && IsNameStart(word[0]);
+}
+
+// A property or class name must not be one of the statement's keywords, or
+// "SELECT FROM FROM C" would pass.
+bool IsKeyword(std::string_view word) {
+  return SameName(word, "select") || SameName(word, "from") ||
+         SameName(word, "where");
+}
+
+}  // namespace
+
+HRESULT ParseWql(std::string_view text, WqlQuery& out) {
+  out = WqlQuery{};
+  Words words(text);
+  if (!SameName(words.Next(), "select")) return WBEM_E_INVALID_QUERY;
+
+  std::string_view word = words.Next();
+  if (word == "*") {
+    out.all = true;
+    word = words.Next();
+  } else {
+    for (;;) {
+      if (!IsName(word) || IsKeyword(word)) return WBEM_E_INVALID_QUERY;
+      out.properties.emplace_back(word);
+      word = words.Next();
+      if (word != ",") break;
+      word = words.Next();
+    }
+  }
+
+  if (!SameName(word, "from")) return WBEM_E_INVALID_QUERY;
+  word = words.Next();
+  if (!IsName(word) || IsKeyword(word)) return WBEM_E_INVALID_QUERY;
+  out.className = word;
+  if (!words.Next().empty()) return WBEM_E_INVALID_QUERY;
+  return S_OK;
+}
+
+HRESULT ResolveSelection(const ClassDef& cls, const WqlQuery& query,
+                         std::vector<size_t>& selected) {
+  selected.clear();
+  std::vector<bool> wanted(cls.properties.size(), query.all);
+  for (const std::string& name : query.properties) {
+    size_t i = 0;
+    while (i < cls.properties.size() && !SameName(cls.properties[i].name, name))
+      ++i;
+    if (i == cls.properties.size()) return WBEM_E_INVALID_QUERY;
+    wanted[i] = true;
+  }
+  for (size_t i = 0; i < wanted.size(); ++i)
+    if (wanted[i]) selected.push_back(i);
+  return S_OK;
+}
+
+}  // namespace posix_wmi
