@@ -53,14 +53,16 @@ fi
 
 wine_version() { wine --version 2>/dev/null || echo unknown; }
 
-# The folder that holds the server's socket: Debian's Wine names a random
-# folder under /tmp in the prefix's file "wineserver", upstream Wine uses
-# /tmp/.wine-UID. The server folder is named after the prefix's device and
-# inode numbers.
+# The folder that holds the server's socket: Debian's Wine makes a random one
+# in $TMPDIR at each start and names it in the prefix's file "wineserver";
+# upstream Wine uses /tmp/.wine-UID. The server folder in it is named after
+# the prefix's device and inode numbers.
 socket_path() {
   local base
   base=/tmp/.wine-$(id -u)
-  [ -f "$prefix/wineserver" ] && base=/tmp/$(cat "$prefix/wineserver")
+  if [ -f "$prefix/wineserver" ]; then
+    base=${TMPDIR:-/tmp}/$(cat "$prefix/wineserver")
+  fi
   printf '%s/server-%x-%x/socket\n' "$base" "0x$(stat -c %D "$prefix")" \
     "$(stat -c %i "$prefix")"
 }
@@ -125,12 +127,11 @@ start() {
     >"$logs/wineserver.out" 2>&1 </dev/null &
   local pid=$!
   echo "$pid" >"$pidfile"
-  local socket waited=0
-  socket=$(socket_path)
-  until [ -S "$socket" ]; do
+  local waited=0
+  until [ -S "$(socket_path)" ]; do
     if ! alive "$pid" || [ $waited -ge 100 ]; then
       cat "$logs/wineserver.out"
-      echo "wineserver did not come up (waited for $socket)" >&2
+      echo "wineserver did not come up (waited for $(socket_path))" >&2
       return 1
     fi
     sleep 0.1
