@@ -83,16 +83,19 @@ def wait_for(what, probe, seconds):
 class MessageBoxOnDisplay(unittest.TestCase):
 
     def setUp(self):
-        number = next(n for n in range(90, 200)
-                      if not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.display = f":{number}"
+        # Xvfb picks a free display and writes its number once it listens.
+        ready, announce = os.pipe()
         self.xvfb_log = open(os.path.join(WINE_DIR, "logs", "xvfb.out"), "wb")
         self.xvfb = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", "800x600x24", "-nolisten",
-             "tcp"], stdin=subprocess.DEVNULL, stdout=self.xvfb_log,
+            ["Xvfb", "-displayfd", str(announce), "-screen", "0", "800x600x24",
+             "-nolisten", "tcp"], pass_fds=(announce,),
+            stdin=subprocess.DEVNULL, stdout=self.xvfb_log,
             stderr=subprocess.STDOUT)
-        wait_for("Xvfb", lambda: os.path.exists(f"/tmp/.X11-unix/X{number}"),
-                 10)
+        os.close(announce)
+        with os.fdopen(ready) as f:
+            number = f.readline().strip()
+        self.assertTrue(number.isdigit(), "Xvfb did not start")
+        self.display = f":{number}"
 
     def tearDown(self):
         self.xvfb.terminate()
