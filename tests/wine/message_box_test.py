@@ -138,6 +138,7 @@ class MessageBoxOnDisplay(unittest.TestCase):
             time.sleep(1)  # let Wine paint the box
             xwd_to_png(self.x("xwd", "-root", "-silent"), SCREENSHOT)
             print(f"screenshot: {SCREENSHOT}", file=sys.stderr)
+            self.assertIsNone(run.poll(), "the run did not wait for OK")
             self.x("xdotool", "windowfocus", "--sync", window, "key", "Return")
             out, err = run.communicate(timeout=30)
             # Likewise, runs after this one must not join this display.
