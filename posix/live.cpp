@@ -7,6 +7,8 @@
 
 #include <cctype>
 
+#include "posix/names.h"
+#include "posix/utf.h"
 #include "posix/wbem.h"
 
 namespace posix_wmi {
@@ -14,48 +16,9 @@ namespace {
 
 // Sysfs and procfs texts are UTF-8 (the stand-in's ANSI code page too); a
 // byte that does not decode becomes U+FFFD rather than failing the value.
-std::u16string Widen(std::string_view s) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80         ? 1
-                 : (c >> 5) == 6  ? 2
-                 : (c >> 4) == 14 ? 3
-                 : (c >> 3) == 30 ? 4
-                                  : 0;
-    uint32_t cp = len == 1   ? c
-                  : len == 2 ? c & 0x1F
-                  : len == 3 ? c & 0x0F
-                             : c & 0x07;
-    bool ok = len != 0 && i + len <= s.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      ok = (cc & 0xC0) == 0x80;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    ok = ok && cp >= kMin[len] && cp <= 0x10FFFF &&
-         !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (!ok) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
-
 CimValue Str(const std::optional<std::string>& s) {
   if (!s) return {};
-  return CimValue{false, {Widen(*s)}};
+  return CimValue{false, {Utf8ToUtf16(*s)}};
 }
 template <typename T>
 CimValue Unsigned(const std::optional<T>& v) {
@@ -303,15 +266,6 @@ const std::vector<LiveClass>& Table() {
        }},
   };
   return table;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 class LiveProvider : public Provider {

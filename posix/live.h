@@ -15,6 +15,22 @@
 
 namespace posix_wmi {
 
+// ---- text of procfs and sysfs files ----
+
+// `s` without blanks and tabs in front and blanks, tabs, CRs and LFs behind.
+std::string_view Trim(std::string_view s);
+
+// Cuts the first line off `text` and returns it without its LF.
+std::string_view NextLine(std::string_view& text);
+
+// A decimal of digits alone, at most 9 (ParseU32) or 19 (ParseU64) of them,
+// so that it cannot wrap; false, leaving `out` alone, for anything else.
+bool ParseU32(std::string_view s, uint32_t& out);
+bool ParseU64(std::string_view s, uint64_t& out);
+
+// The non-empty elements of a slash-separated path.
+std::vector<std::string> SplitPath(std::string_view path);
+
 // ---- /proc/cpuinfo ----
 
 struct CpuPackage {

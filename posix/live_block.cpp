@@ -25,18 +25,6 @@
 namespace posix_wmi {
 namespace {
 
-std::vector<std::string> Split(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t at = 0;
-  while (at <= path.size()) {
-    size_t slash = path.find('/', at);
-    if (slash == std::string_view::npos) slash = path.size();
-    if (slash > at) parts.emplace_back(path.substr(at, slash - at));
-    at = slash + 1;
-  }
-  return parts;
-}
-
 std::string Join(const std::vector<std::string>& parts, size_t count) {
   std::string out;
   for (size_t i = 0; i < count && i < parts.size(); ++i) out += "/" + parts[i];
@@ -48,8 +36,8 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
 // every path below the root.
 std::string ResolveLink(std::string_view dir, std::string_view target) {
   std::vector<std::string> out;
-  if (!target.empty() && target[0] != '/') out = Split(dir);
-  for (std::string& part : Split(target)) {
+  if (!target.empty() && target[0] != '/') out = SplitPath(dir);
+  for (std::string& part : SplitPath(target)) {
     if (part == ".") continue;
     if (part == "..") {
       if (!out.empty()) out.pop_back();
@@ -123,7 +111,7 @@ uint32_t Fnv1a32(std::string_view text) {
 }
 
 std::optional<ScsiAddress> ScsiAddressOf(std::string_view devPath) {
-  std::vector<std::string> parts = Split(devPath);
+  std::vector<std::string> parts = SplitPath(devPath);
   for (size_t i = parts.size(); i-- > 0;) {
     ScsiAddress a;
     int used = 0;
@@ -182,7 +170,7 @@ const std::vector<BlockDevice>& LiveFacts::Cdroms() {
 }
 
 Attachment AttachmentOf(LiveFacts& f, const BlockDevice& d) {
-  std::vector<std::string> parts = Split(d.devPath);
+  std::vector<std::string> parts = SplitPath(d.devPath);
   for (const std::string& part : parts)
     if (StartsWith(part, "usb")) return Attachment::kUsb;
   size_t host = ScsiHostIndex(parts);
@@ -245,13 +233,9 @@ std::optional<std::string> DiskSerialNumber(LiveFacts& f,
 
 std::optional<uint64_t> BlockSizeBytes(LiveFacts& f, const BlockDevice& d) {
   auto text = f.Text("/sys/block/" + d.name + "/size");
-  if (!text || text->empty() || text->size() > 19) return std::nullopt;
-  uint64_t sectors = 0;
-  for (char c : *text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    sectors = sectors * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (sectors > UINT64_MAX / 512) return std::nullopt;
+  uint64_t sectors;
+  if (!text || !ParseU64(*text, sectors) || sectors > UINT64_MAX / 512)
+    return std::nullopt;
   return sectors * 512;  // the kernel counts 512-byte sectors whatever the
                          // device's own block size
 }
@@ -274,7 +258,7 @@ std::optional<std::string> CdromDeviceId(LiveFacts& f, const BlockDevice& d) {
   id.model = model.value_or("");
   id.rev = DeviceAttr(f, d, "rev").value_or("");
 
-  std::vector<std::string> parts = Split(d.devPath);
+  std::vector<std::string> parts = SplitPath(d.devPath);
   ScsiAddress a = ScsiAddressOf(d.devPath).value_or(ScsiAddress{});
   std::string lun = std::to_string(a.lun);
   std::string parent = Join(parts, ScsiHostIndex(parts));

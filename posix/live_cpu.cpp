@@ -11,24 +11,6 @@
 namespace posix_wmi {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-bool ParseU32(std::string_view s, uint32_t& out) {
-  if (s.empty() || s.size() > 9) return false;
-  uint32_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint32_t>(c - '0');
-  }
-  out = v;
-  return true;
-}
-
 // "key<tabs>: value" lines of one processor's paragraph.
 using Fields = std::vector<std::pair<std::string_view, std::string_view>>;
 
@@ -64,10 +46,7 @@ CpuInfo ParseCpuInfo(std::string_view text) {
   CpuInfo info;
   std::vector<Fields> paragraphs(1);
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = NextLine(text);
     size_t colon = line.find(':');
     if (Trim(line).empty()) {
       if (!paragraphs.back().empty()) paragraphs.emplace_back();

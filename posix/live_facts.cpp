@@ -46,18 +46,6 @@ std::optional<std::string> ReadWhole(const std::string& fullPath) {
   return data;
 }
 
-std::vector<std::string> Split(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t at = 0;
-  while (at <= path.size()) {
-    size_t slash = path.find('/', at);
-    if (slash == std::string_view::npos) slash = path.size();
-    if (slash > at) parts.emplace_back(path.substr(at, slash - at));
-    at = slash + 1;
-  }
-  return parts;
-}
-
 }  // namespace
 
 // The kernel would follow an absolute link, or enough "..", out of the root
@@ -67,7 +55,7 @@ std::vector<std::string> Split(std::string_view path) {
 std::optional<std::string> LiveFacts::HostPath(const std::string& path,
                                                bool followLast) {
   if (root_.empty()) return path;
-  std::vector<std::string> todo = Split(path);
+  std::vector<std::string> todo = SplitPath(path);
   std::reverse(todo.begin(), todo.end());
   std::vector<std::string> done;
   int links = 0;
@@ -93,7 +81,7 @@ std::optional<std::string> LiveFacts::HostPath(const std::string& path,
     if (++links > 40) return std::nullopt;  // a loop
     std::string_view target(buf, static_cast<size_t>(n));
     if (target[0] == '/') done.clear();
-    std::vector<std::string> more = Split(target);
+    std::vector<std::string> more = SplitPath(target);
     todo.insert(todo.end(), more.rbegin(), more.rend());
   }
   std::string out = root_;

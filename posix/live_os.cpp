@@ -17,24 +17,6 @@
 namespace posix_wmi {
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-bool ParseU64(std::string_view s, uint64_t& out) {
-  if (s.empty() || s.size() > 19) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  out = v;
-  return true;
-}
-
 // Undoes the shell quoting os-release allows: one double- or single-quoted
 // string, or a bare word with backslash escapes.
 std::string Unquote(std::string_view v) {
@@ -62,15 +44,12 @@ std::map<std::string, uint64_t, std::less<>> ParseMemInfo(
     std::string_view text) {
   std::map<std::string, uint64_t, std::less<>> out;
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = NextLine(text);
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    std::string_view value = TrimBlanks(line.substr(colon + 1));
+    std::string_view value = Trim(line.substr(colon + 1));
     if (value.size() >= 3 && value.substr(value.size() - 3) == " kB")
-      value = TrimBlanks(value.substr(0, value.size() - 3));
+      value = Trim(value.substr(0, value.size() - 3));
     uint64_t v;
     if (ParseU64(value, v)) out.emplace(std::string(line.substr(0, colon)), v);
   }
@@ -81,10 +60,7 @@ std::map<std::string, std::string, std::less<>> ParseOsRelease(
     std::string_view text) {
   std::map<std::string, std::string, std::less<>> out;
   while (!text.empty()) {
-    size_t nl = text.find('\n');
-    std::string_view line = TrimBlanks(text.substr(0, nl));
-    text =
-        nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    std::string_view line = Trim(NextLine(text));
     if (line.empty() || line[0] == '#') continue;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos || eq == 0) continue;
@@ -94,14 +70,11 @@ std::map<std::string, std::string, std::less<>> ParseOsRelease(
 }
 
 std::optional<int64_t> ParseBootTime(std::string_view text) {
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    std::string_view line = text.substr(at, nl - at);
-    at = nl == std::string_view::npos ? text.size() : nl + 1;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
     if (line.substr(0, 6) != "btime ") continue;
     uint64_t v;
-    if (ParseU64(TrimBlanks(line.substr(6)), v) &&
+    if (ParseU64(Trim(line.substr(6)), v) &&
         v <= static_cast<uint64_t>(INT64_MAX))
       return static_cast<int64_t>(v);
     return std::nullopt;

@@ -198,11 +198,7 @@ struct Token {
   std::u16string str;  // kString, kChar (one unit)
 };
 
-bool IsNameStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -308,8 +304,7 @@ class Parser {
   bool SkipSpace() {
     while (pos_ < text_.size()) {
       char c = text_[pos_];
-      if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' ||
-          c == '\f') {
+      if (IsSpace(c)) {
         Advance();
       } else if (c == '/' && At(1, '/')) {
         while (pos_ < text_.size() && text_[pos_] != '\n') Advance();

@@ -1,11 +1,23 @@
-// Name comparison for the stand-in WMI service: class, property, keyword and
-// qualifier names are matched without regard to ASCII case, as WMI does.
-// Never compiled on Windows.
+// Names in the stand-in WMI service: the characters that MOF and WQL allow
+// in names and between tokens, and name comparison, which ignores ASCII case
+// for class, property, keyword and qualifier names as WMI does. Never
+// compiled on Windows.
 #pragma once
 
 #include <string_view>
 
 namespace posix_wmi {
+
+inline bool IsNameStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+inline bool IsNameChar(char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9');
+}
+inline bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
+         c == '\f';
+}
 
 inline char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

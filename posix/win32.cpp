@@ -16,9 +16,11 @@ extern char** environ;
 
 namespace {
 
-DWORD Fail(DWORD error) {
+// Sets the Windows error of a failure and gives the failure's result.
+template <typename T>
+T Fail(DWORD error, T result) {
   SetLastError(error);
-  return error;
+  return result;
 }
 
 bool Exists(const std::string& path, struct stat* st) {
@@ -29,15 +31,20 @@ bool IsReadOnly(const struct stat& st) {
   return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
+// The folder holding `path`.
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "."
+         : slash == 0               ? "/"
+                                    : path.substr(0, slash);
+}
+
 // Windows tells a missing file from a missing folder on the way to it.
 DWORD MissingError(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string parent = slash == std::string::npos ? "."
-                       : slash == 0               ? "/"
-                                                  : path.substr(0, slash);
   struct stat st;
-  return Exists(parent, &st) && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                    : ERROR_PATH_NOT_FOUND;
+  return Exists(ParentOf(path), &st) && S_ISDIR(st.st_mode)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
 }
 
 DWORD ErrorFromErrno(int error, const std::string& path) {
@@ -82,10 +89,10 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
 // Turns a Windows path into a POSIX one. The ANSI file functions of a
 // program that is not long-path aware refuse MAX_PATH characters or more.
 bool PosixPath(LPCSTR path, std::string* out) {
-  if (!path) return Fail(ERROR_INVALID_PARAMETER), false;
+  if (!path) return Fail(ERROR_INVALID_PARAMETER, false);
   size_t length = std::strlen(path);
-  if (length == 0) return Fail(ERROR_PATH_NOT_FOUND), false;
-  if (length >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE), false;
+  if (length == 0) return Fail(ERROR_PATH_NOT_FOUND, false);
+  if (length >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE, false);
   out->assign(path, length);
   for (char& c : *out)
     if (c == '\\') c = '/';
@@ -112,11 +119,7 @@ int FileOf(HANDLE handle) {
 }
 
 void SyncDirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "."
-                    : slash == 0               ? "/"
-                                               : path.substr(0, slash);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
@@ -182,11 +185,11 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
       flags |= O_CREAT;
       break;
     case TRUNCATE_EXISTING:
-      if (!write) return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
+      if (!write) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
       flags |= O_TRUNC;
       break;
     default:
-      return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
+      return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
   bool read = dwDesiredAccess & GENERIC_READ;
   flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -197,11 +200,11 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
   bool existed = Exists(path, &st);
   if (existed) {
     if (S_ISDIR(st.st_mode))
-      return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     if (dwCreationDisposition == CREATE_NEW)
-      return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
+      return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
     if (write && IsReadOnly(st))
-      return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   }
 
   mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -209,7 +212,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
   do {
     fd = ::open(path.c_str(), flags, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Fail(ErrorFromErrno(errno, path)), INVALID_HANDLE_VALUE;
+  if (fd < 0) return Fail(ErrorFromErrno(errno, path), INVALID_HANDLE_VALUE);
   bool reopened = existed && (dwCreationDisposition == CREATE_ALWAYS ||
                               dwCreationDisposition == OPEN_ALWAYS);
   SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -220,9 +223,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   int fd = FileOf(hFile);
-  if (fd < 0) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (fd < 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite))
-    return Fail(ERROR_INVALID_PARAMETER), FALSE;
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
   const char* bytes = static_cast<const char*>(lpBuffer);
   DWORD done = 0;
   while (done < nNumberOfBytesToWrite) {
@@ -232,7 +235,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
       // A short write with no error means the disk is full.
       DWORD error = n == 0 ? ERROR_DISK_FULL : ErrorFromErrno(errno, "");
       if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-      return Fail(error), FALSE;
+      return Fail(error, FALSE);
     }
     done += static_cast<DWORD>(n);
   }
@@ -243,13 +246,13 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
                      PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
   int fd = FileOf(hFile);
-  if (fd < 0) return Fail(ERROR_INVALID_HANDLE), INVALID_SET_FILE_POINTER;
+  if (fd < 0) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
   int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
                : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
                : dwMoveMethod == FILE_END     ? SEEK_END
                                               : -1;
   if (whence < 0)
-    return Fail(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
+    return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
   // Without a high part the distance is a signed 32-bit number.
   int64_t distance = lDistanceToMove;
   if (lpDistanceToMoveHigh)
@@ -261,7 +264,7 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
   if (position < 0) {
     DWORD error =
         errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno, "");
-    return Fail(error), INVALID_SET_FILE_POINTER;
+    return Fail(error, INVALID_SET_FILE_POINTER);
   }
   if (lpDistanceToMoveHigh)
     *lpDistanceToMoveHigh =
@@ -272,18 +275,18 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
 
 BOOL FlushFileBuffers(HANDLE hFile) {
   int fd = FileOf(hFile);
-  if (fd < 0) return Fail(ERROR_INVALID_HANDLE), FALSE;
-  if (::fsync(fd) != 0) return Fail(ErrorFromErrno(errno, "")), FALSE;
+  if (fd < 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (::fsync(fd) != 0) return Fail(ErrorFromErrno(errno, ""), FALSE);
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE hObject) {
   int fd = FileOf(hObject);
-  if (fd < 0) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (fd < 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
   g_files[reinterpret_cast<intptr_t>(hObject) / 4 - 1] = -1;
   // The descriptor is gone even when close reports an error, as on Linux.
   if (::close(fd) != 0 && errno != EINTR)
-    return Fail(ErrorFromErrno(errno, "")), FALSE;
+    return Fail(ErrorFromErrno(errno, ""), FALSE);
   return TRUE;
 }
 
@@ -292,7 +295,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   if (!PosixPath(lpFileName, &path)) return INVALID_FILE_ATTRIBUTES;
   struct stat st;
   if (!Exists(path, &st))
-    return Fail(ErrorFromErrno(errno, path)), INVALID_FILE_ATTRIBUTES;
+    return Fail(ErrorFromErrno(errno, path), INVALID_FILE_ATTRIBUTES);
   if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
   return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
@@ -301,7 +304,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   std::string path;
   if (!PosixPath(lpFileName, &path)) return FALSE;
   struct stat st;
-  if (!Exists(path, &st)) return Fail(ErrorFromErrno(errno, path)), FALSE;
+  if (!Exists(path, &st)) return Fail(ErrorFromErrno(errno, path), FALSE);
   // Windows keeps the read-only flag of a folder without meaning; so do we.
   if (S_ISDIR(st.st_mode)) return TRUE;
   mode_t mode = st.st_mode & 07777;
@@ -309,7 +312,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
              ? (mode & ~static_cast<mode_t>(0222))
              : (mode | S_IWUSR);
   if (::chmod(path.c_str(), mode) != 0)
-    return Fail(ErrorFromErrno(errno, path)), FALSE;
+    return Fail(ErrorFromErrno(errno, path), FALSE);
   return TRUE;
 }
 
@@ -320,16 +323,16 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
     return FALSE;
   struct stat st;
   if (::lstat(from.c_str(), &st) != 0)
-    return Fail(ErrorFromErrno(errno, from)), FALSE;
+    return Fail(ErrorFromErrno(errno, from), FALSE);
   bool fromDirectory = S_ISDIR(st.st_mode);
   if (::lstat(to.c_str(), &st) == 0) {
     if (!(dwFlags & MOVEFILE_REPLACE_EXISTING))
-      return Fail(ERROR_ALREADY_EXISTS), FALSE;
+      return Fail(ERROR_ALREADY_EXISTS, FALSE);
     if (fromDirectory || S_ISDIR(st.st_mode) || IsReadOnly(st))
-      return Fail(ERROR_ACCESS_DENIED), FALSE;
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
   }
   if (::rename(from.c_str(), to.c_str()) != 0)
-    return Fail(ErrorFromErrno(errno, to)), FALSE;
+    return Fail(ErrorFromErrno(errno, to), FALSE);
   if (dwFlags & MOVEFILE_WRITE_THROUGH) SyncDirectoryOf(to);
   return TRUE;
 }
@@ -339,18 +342,18 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   if (!PosixPath(lpFileName, &path)) return FALSE;
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0)
-    return Fail(ErrorFromErrno(errno, path)), FALSE;
+    return Fail(ErrorFromErrno(errno, path), FALSE);
   if (S_ISDIR(st.st_mode) || IsReadOnly(st))
-    return Fail(ERROR_ACCESS_DENIED), FALSE;
+    return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (::unlink(path.c_str()) != 0)
-    return Fail(ErrorFromErrno(errno, path)), FALSE;
+    return Fail(ErrorFromErrno(errno, path), FALSE);
   return TRUE;
 }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
 DWORD ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
-  if (!lpSrc) return Fail(ERROR_INVALID_PARAMETER), 0;
+  if (!lpSrc) return Fail(ERROR_INVALID_PARAMETER, 0);
   std::string result;
   const char* p = lpSrc;
   while (*p) {
@@ -381,7 +384,7 @@ DWORD GetModuleFileNameA(HMODULE /*hModule*/, LPSTR lpFilename, DWORD nSize) {
   while ((n = ::readlink("/proc/self/exe", path.data(), path.size())) >=
          static_cast<ssize_t>(path.size()))
     path.resize(path.size() * 2);
-  if (n < 0) return Fail(ErrorFromErrno(errno, "")), 0;
+  if (n < 0) return Fail(ErrorFromErrno(errno, ""), 0);
   DWORD length = static_cast<DWORD>(n);
   if (length < nSize) {
     std::memcpy(lpFilename, path.data(), length);

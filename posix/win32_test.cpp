@@ -1,6 +1,6 @@
 // The stand-in Win32 functions where they must behave like Windows rather
 // than like POSIX: environment expansion, read-only files (even for root),
-// error codes, path rules and the message-box line.
+// error codes and the path length limit.
 #include "posix/win32.h"
 
 #include <gtest/gtest.h>
@@ -108,32 +108,6 @@ class Files : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(Files, CreateWriteAppendClose) {
-  HANDLE file = Open("a.txt", GENERIC_WRITE, CREATE_NEW);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  EXPECT_TRUE(WriteFile(file, "one\r\n", 5, &written, nullptr));
-  EXPECT_EQ(written, 5u);
-  EXPECT_TRUE(FlushFileBuffers(file));
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_FALSE(CloseHandle(file));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-
-  file = Open("a.txt", GENERIC_WRITE, OPEN_EXISTING);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  LONG high = 0;
-  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_END), 5u);
-  EXPECT_TRUE(WriteFile(file, "two", 3, &written, nullptr));
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_EQ(Read("a.txt"), "one\r\ntwo");
-
-  file = Open("a.txt", GENERIC_WRITE, CREATE_ALWAYS);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_EQ(Read("a.txt"), "");
-}
-
 TEST_F(Files, FailuresCarryWindowsErrors) {
   Write("a.txt", "x");
   // The error of a failed open, or 0 when it opened.
@@ -194,40 +168,6 @@ TEST_F(Files, ReadOnlyStopsWritingReplacingAndDeletingUntilCleared) {
             INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(DeleteFileA(Path("old.txt").c_str()));
-}
-
-TEST_F(Files, MoveReplacesOnlyWhenAsked) {
-  Write("a.txt", "a");
-  Write("b.txt", "b");
-  EXPECT_FALSE(MoveFileExA(Path("a.txt").c_str(), Path("b.txt").c_str(), 0));
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(Read("b.txt"), "b");
-  EXPECT_FALSE(MoveFileExA(Path("a.txt").c_str(), dir_.c_str(),
-                           MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(MoveFileExA(Path("a.txt").c_str(), Path("c.txt").c_str(), 0));
-  EXPECT_EQ(Read("c.txt"), "a");
-}
-
-TEST(ModuleFileName, IsTheExecutableAndCutsToTheBuffer) {
-  char path[4096];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  ASSERT_GT(length, 0u);
-  EXPECT_EQ(length, std::strlen(path));
-  EXPECT_EQ(std::filesystem::canonical("/proc/self/exe").string(), path);
-
-  char small[5];
-  EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 5u);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(std::string(small), std::string(path, 4));
-}
-
-TEST(MessageBox, IsOneLineOnStandardError) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(MessageBoxA(nullptr, "text", "/bin/model", MB_OK), IDOK);
-  MessageBoxA(nullptr, "Can not open ", nullptr, MB_OK);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "/bin/model: text\nCan not open \n");
 }
 
 }  // namespace

@@ -7,15 +7,6 @@
 namespace posix_wmi {
 namespace {
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
-         c == '\f';
-}
-bool IsNameStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
-
 // Hands out the words of a query one at a time: a name, or one of the
 // single characters '*' and ','. Anything else is a token of its own that
 // no grammar rule accepts, so the query is refused where it stands.

@@ -12,7 +12,15 @@ command -v make >/dev/null || need+=(make)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -d /usr/src/googletest ] || need+=(googletest)
-command -v x86_64-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-x86-64)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+  need+=(g++-mingw-w64-x86-64)
+# Wine runs the Windows build's tests; Xvfb, xwininfo, xwd and xdotool show
+# one of its message boxes on a virtual display.
+command -v wine >/dev/null || need+=(wine wine64)
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v xwininfo >/dev/null || need+=(x11-utils)
+command -v xwd >/dev/null || need+=(x11-apps)
+command -v xdotool >/dev/null || need+=(xdotool)
 if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -29,5 +37,14 @@ done
 
 echo "== test asan"
 ctest --preset asan -j "$jobs"
+
+# The Windows build under Wine. CTest starts one wineserver for the stage and
+# stops it at the end; should CTest itself be cut short, stop it here.
+echo "== test mingw (under Wine)"
+trap 'scripts/wine-prefix.sh stop build-mingw/wine >/dev/null 2>&1 || true' EXIT
+started=$SECONDS
+ctest --preset mingw -j "$jobs"
+echo "== Wine stage took $((SECONDS - started)) s"
+
 echo "== test default"
 ctest --preset default -j "$jobs"
