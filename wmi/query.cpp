@@ -43,12 +43,11 @@ std::string ValueText(const VARIANT& value) {
 HRESULT AppendProperties(IWbemClassObject* object,
                          const QueryRequest& request) {
   bool cdrom = request.className == "Win32_CDROMDrive";
-  HRESULT hr;
   for (;;) {
     BSTR name = nullptr;
     VARIANT value;
     VariantInit(&value);
-    hr = object->Next(0, &name, &value, nullptr, nullptr);
+    const HRESULT hr = object->Next(0, &name, &value, nullptr, nullptr);
     if (hr == WBEM_S_NO_ERROR) {
       std::string text = ValueText(value);
       if (cdrom && IsDeviceIdName(name)) ShortenCdromDeviceId(text);
