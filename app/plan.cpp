@@ -39,8 +39,10 @@ void RunQueryPlan(IWbemServices* services, const char* commandLine) {
       continue;
     }
     std::string text = request.className + " - " + request.property;
-    MessageBoxA(nullptr, text.c_str(), ExecutablePath().c_str(),
-                MB_OK | MB_ICONEXCLAMATION);
+    // MB_OK is 0; it is named for the reader (cppcheck's badBitmaskCheck).
+    MessageBoxA(
+        nullptr, text.c_str(), ExecutablePath().c_str(),
+        MB_OK | MB_ICONEXCLAMATION);  // cppcheck-suppress badBitmaskCheck
   }
 
   WriteResults();
