@@ -46,9 +46,9 @@ class MofProvider : public Provider {
   }
 
   const ClassDef* AddClass(std::unique_ptr<ClassDef> def) {
-    const ClassDef* p = def.get();
-    byName_[Lower(def->name)] = p;
     classes_.push_back(std::move(def));
+    const ClassDef* p = classes_.back().get();
+    byName_[Lower(p->name)] = p;
     return p;
   }
   void AddInstance(std::shared_ptr<const Instance> inst) {
