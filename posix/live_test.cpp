@@ -3,7 +3,7 @@
 #include "posix/live.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +63,7 @@ std::vector<std::string> Query(LiveFacts& facts, const char* cls,
   std::vector<std::shared_ptr<const Instance>> out;
   EXPECT_EQ(LiveInstances(*def, selected, facts, out), S_OK);
   std::vector<std::string> rendered;
+  rendered.reserve(out.size());
   for (const auto& inst : out) rendered.push_back(Render(*inst, selected));
   return rendered;
 }

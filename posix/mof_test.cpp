@@ -155,7 +155,7 @@ TEST(Mof, RefusesWithLineAndColumn) {
   const std::string decl =
       "class C { uint8 U; sint8 S; real32 R; boolean B; string T; "
       "datetime D; object O; char16 H; uint32 A[]; };\n";
-  struct Case {
+  const struct Case {
     std::string text;
     const char* error;  // after "t.mof:"
   } cases[] = {

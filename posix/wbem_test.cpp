@@ -22,10 +22,10 @@ std::u16string Str(BSTR s) { return std::u16string(s, SysStringLen(s)); }
 // object, and the start-up sequence of the program over it.
 class Session {
  public:
-  explicit Session(const std::string& mof) {
-    // CTest runs each test in a process of its own, side by side.
-    path_ =
-        ::testing::TempDir() + "wbem_test." + std::to_string(getpid()) + ".mof";
+  // CTest runs each test in a process of its own, side by side.
+  explicit Session(const std::string& mof)
+      : path_(::testing::TempDir() + "wbem_test." + std::to_string(getpid()) +
+              ".mof") {
     std::ofstream(path_, std::ios::binary) << mof;
     setenv("MODEL_WMI_REPOSITORY", path_.c_str(), 1);
   }
@@ -143,7 +143,7 @@ TEST(Wbem, QueriesSelectPropertiesInDeclarationOrder) {
   EXPECT_EQ(s.Rows(u"SELECT * FROM Employee"),
             (Rows{{u"Name=Bob", u"Town=NULL", u"Role=Cook"}}));
 
-  struct Case {
+  const struct Case {
     const char16_t* query;
     const char16_t* language;
     HRESULT hr;

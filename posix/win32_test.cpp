@@ -4,7 +4,7 @@
 #include "posix/win32.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +42,7 @@ class Environment : public ::testing::Test {
 };
 
 TEST_F(Environment, ExpandsLikeWindows) {
-  struct Case {
+  const struct Case {
     const char* source;
     const char* expected;
   } cases[] = {
@@ -111,8 +111,8 @@ class Files : public ::testing::Test {
 TEST_F(Files, FailuresCarryWindowsErrors) {
   Write("a.txt", "x");
   // The error of a failed open, or 0 when it opened.
-  auto error = [this](const std::string& name, DWORD access,
-                      DWORD disposition) -> DWORD {
+  auto error = [](const std::string& name, DWORD access,
+                  DWORD disposition) -> DWORD {
     HANDLE file = CreateFileA(name.c_str(), access, 0, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();

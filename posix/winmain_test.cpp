@@ -1,7 +1,7 @@
 // Whole runs inside the test process, so that the stand-in's counts can show
 // that a run, failures included, gives back every object and string.
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX
 
 #include <filesystem>
 #include <fstream>

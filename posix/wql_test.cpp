@@ -10,7 +10,7 @@ namespace posix_wmi {
 namespace {
 
 TEST(Wql, SplitsWellFormedQueries) {
-  struct Case {
+  const struct Case {
     const char* text;
     bool all;
     std::vector<std::string> properties;
@@ -80,7 +80,7 @@ TEST(Wql, SelectionFollowsDeclarationOrder) {
   for (const char* name : {"Alpha", "Beta", "Gamma"})
     cls.properties.push_back(PropertyDef{name, CimType::kString, false, ""});
 
-  struct Case {
+  const struct Case {
     const char* text;
     HRESULT hr;
     std::vector<size_t> selected;
