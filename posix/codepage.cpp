@@ -52,11 +52,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
       lpWideCharStr, cchWideChar);
 }
 
-// The Win32 signature takes LPBOOL: cppcheck's constParameter is suppressed.
-int WideCharToMultiByte(
-    UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr, int cchWideChar,
-    LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-    BOOL* lpUsedDefaultChar) {  // cppcheck-suppress constParameter
+int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
+                        int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                        LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar) {
   // UTF-8 can encode everything, so Windows refuses a default character for
   // it rather than ignoring one.
   if (!IsUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 ||
