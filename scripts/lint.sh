@@ -41,9 +41,11 @@ if [ -f build-fuzz/compile_commands.json ] && [ ${#fuzz[@]} -gt 0 ]; then
 fi
 
 # useStlAlgorithm is a matter of taste: plain loops are this code's style.
+# The stand-in's functions keep the Windows signatures, so a pointer that
+# they do not write through is still not const there (constParameter).
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability,style --inline-suppr \
   --std=c++20 --language=c++ --library=googletest -I . --quiet \
   --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
-  --error-exitcode=1 "${dirs[@]}"
+  --suppress='constParameter:posix/*' --error-exitcode=1 "${dirs[@]}"
 echo "static checks clean"
