@@ -21,6 +21,15 @@ command -v Xvfb >/dev/null || need+=(xvfb)
 command -v xwininfo >/dev/null || need+=(x11-utils)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v xdotool >/dev/null || need+=(xdotool)
+# Hardening: benchmarks (built with the native preset), libFuzzer, valgrind
+# and the static checkers.
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
+  >/dev/null 2>&1 || need+=(libclang-rt-dev)
+command -v valgrind >/dev/null || need+=(valgrind)
+command -v clang-tidy >/dev/null || need+=(clang-tidy)
+command -v cppcheck >/dev/null || need+=(cppcheck)
 if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -34,6 +43,13 @@ for preset in default asan mingw; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+
+echo "== hardening: fuzzing, memcheck, static checks"
+started=$SECONDS
+scripts/fuzz.sh 20
+scripts/memcheck.sh
+scripts/lint.sh
+echo "== hardening took $((SECONDS - started)) s"
 
 echo "== test asan"
 ctest --preset asan -j "$jobs"
