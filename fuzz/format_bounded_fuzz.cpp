@@ -54,33 +54,33 @@ WString Widen(const std::string& text) {
   return wide;
 }
 
-struct Spec {
+struct Shape {
   bool left, zero, plus, space;
   size_t width;
   int precision;  // -1: none
 };
 
-Spec ReadSpec(ByteReader& in, bool withPrecision, int maxPrecision) {
+Shape ReadShape(ByteReader& in, bool withPrecision, int maxPrecision) {
   const uint8_t flags = in.Byte();
-  Spec spec{(flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0,
-            (flags & 8) != 0, in.Byte(),        -1};
-  if (flags & 16) spec.width *= 64;
+  Shape shape{(flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0,
+              (flags & 8) != 0, in.Byte(),        -1};
+  if (flags & 16) shape.width *= 64;
   if (withPrecision) {
     const uint8_t precision = in.Byte();
-    if (precision != 255) spec.precision = precision % (maxPrecision + 1);
+    if (precision != 255) shape.precision = precision % (maxPrecision + 1);
   }
-  return spec;
+  return shape;
 }
 
 // The directive as narrow text, without the length modifier and conversion.
-std::string Head(const Spec& spec) {
+std::string Head(const Shape& shape) {
   std::string head = "%";
-  if (spec.left) head += '-';
-  if (spec.zero) head += '0';
-  if (spec.plus) head += '+';
-  if (spec.space) head += ' ';
-  if (spec.width) head += std::to_string(spec.width);
-  if (spec.precision >= 0) head += "." + std::to_string(spec.precision);
+  if (shape.left) head += '-';
+  if (shape.zero) head += '0';
+  if (shape.plus) head += '+';
+  if (shape.space) head += ' ';
+  if (shape.width) head += std::to_string(shape.width);
+  if (shape.precision >= 0) head += "." + std::to_string(shape.precision);
   return head;
 }
 
@@ -94,26 +94,26 @@ std::string Printf(const char* format, ...) {
   return std::string(buffer.data(), static_cast<size_t>(n));
 }
 
-WString Padded(const Spec& spec, const WString& text) {
-  const WString pad(spec.width > text.size() ? spec.width - text.size() : 0,
+WString Padded(const Shape& shape, const WString& text) {
+  const WString pad(shape.width > text.size() ? shape.width - text.size() : 0,
                     ' ');
-  return spec.left ? text + pad : pad + text;
+  return shape.left ? text + pad : pad + text;
 }
 
 void AddInteger(ByteReader& in, Plan& plan) {
-  const Spec spec = ReadSpec(in, true, 254);
+  const Shape shape = ReadShape(in, true, 254);
   const uint8_t pick = in.Byte();
   static const char kConversions[] = "diuxXc";
   const char conversion = kConversions[pick % 6];
   const bool shortSize = (pick & 8) != 0 && conversion != 'c';
   Argument argument{Kind::kInt};
   argument.i = static_cast<int>(in.Bytes(4));
-  std::string head = Head(spec);
+  std::string head = Head(shape);
   if (conversion == 'c') {
     // The code unit itself, padded with blanks; precision, zeros and signs
     // do not apply.
     plan.expected +=
-        Padded(spec, WString(1, static_cast<WCHAR>(argument.i & 0xFFFF)));
+        Padded(shape, WString(1, static_cast<WCHAR>(argument.i & 0xFFFF)));
   } else {
     std::string directive = head + (shortSize ? "h" : "") + conversion;
     plan.expected += Widen(Printf(directive.c_str(), argument.i));
@@ -125,11 +125,11 @@ void AddInteger(ByteReader& in, Plan& plan) {
 
 void AddDouble(ByteReader& in, Plan& plan) {
   // The formatter holds precision to 100 places; printf does not.
-  const Spec spec = ReadSpec(in, true, 100);
+  const Shape shape = ReadShape(in, true, 100);
   Argument argument{Kind::kDouble};
   const uint64_t bits = in.Bytes(8);
   std::memcpy(&argument.d, &bits, sizeof(argument.d));
-  const std::string directive = Head(spec) + "f";
+  const std::string directive = Head(shape) + "f";
   plan.expected += Widen(Printf(directive.c_str(), argument.d));
   plan.format += Widen(directive);
   plan.arguments.push_back(argument);
@@ -137,7 +137,7 @@ void AddDouble(ByteReader& in, Plan& plan) {
 
 void AddString(ByteReader& in, Plan& plan) {
   // Padded with blanks; zeros and signs do not apply.
-  const Spec spec = ReadSpec(in, false, 0);
+  const Shape shape = ReadShape(in, false, 0);
   const uint8_t pick = in.Byte();
   const uint8_t length = in.Byte();
   Argument argument{Kind::kString};
@@ -148,10 +148,10 @@ void AddString(ByteReader& in, Plan& plan) {
   plan.strings.push_back(text);
   if (length != 255) argument.s = plan.strings.back().c_str();
   static const char* const kConversions[] = {"wS", "ws", "lS", "ls"};
-  plan.format += Widen(Head(spec) + kConversions[pick % 4]);
+  plan.format += Widen(Head(shape) + kConversions[pick % 4]);
   const WString shown =
       argument.s ? WString(argument.s) : Widen("(null)");  // up to a NUL
-  plan.expected += Padded(spec, shown);
+  plan.expected += Padded(shape, shown);
   plan.arguments.push_back(argument);
 }
 
