@@ -13,12 +13,9 @@ cd "$(dirname "$0")/.."
 need=()
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 command -v valgrind >/dev/null || need+=(valgrind)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+. scripts/install-missing.sh
+install_missing ${need[@]+"${need[@]}"}
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 

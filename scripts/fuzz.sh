@@ -17,12 +17,9 @@ if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
     >/dev/null 2>&1; then
   need+=(libclang-rt-dev)
 fi
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+. scripts/install-missing.sh
+install_missing ${need[@]+"${need[@]}"}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" >/dev/null

@@ -9,12 +9,9 @@ cd "$(dirname "$0")/.."
 need=()
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
 command -v cppcheck >/dev/null || need+=(cppcheck)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+. scripts/install-missing.sh
+install_missing ${need[@]+"${need[@]}"}
 [ -f build/compile_commands.json ] || cmake --preset default >/dev/null
 
 dirs=(app text wmi output posix bench fuzz)

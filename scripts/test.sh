@@ -30,12 +30,9 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
 command -v cppcheck >/dev/null || need+=(cppcheck)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+. scripts/install-missing.sh
+install_missing ${need[@]+"${need[@]}"}
 
 jobs=$(nproc)
 for preset in default asan mingw; do
