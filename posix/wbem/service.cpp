@@ -2,7 +2,7 @@
 // services, the query enumerator and the result objects, answering from a
 // MOF repository file (MODEL_WMI_REPOSITORY) or from this machine's live
 // facts.
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "posix/mof.h"
-#include "posix/names.h"
-#include "posix/provider.h"
+#include "posix/wbem/mof.h"
+#include "posix/wbem/names.h"
+#include "posix/wbem/provider.h"
 #include "posix/utf.h"
-#include "posix/wql.h"
+#include "posix/wbem/wql.h"
 
 const CLSID CLSID_WbemLocator = {
     0x4590F811,

@@ -1,7 +1,7 @@
 // MOF reader of the stand-in WMI service: a hand-written lexer and recursive
 // descent parser over the subset described in mof.h, and the Provider that
 // answers from what it read.
-#include "posix/mof.h"
+#include "posix/wbem/mof.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -12,9 +12,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "posix/names.h"
+#include "posix/wbem/names.h"
 #include "posix/utf.h"
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {

@@ -1,7 +1,7 @@
 // The stand-in WMI service through its COM interfaces, driven the way the
 // program drives Windows: start-up, queries, value mapping, injected
 // failures, and the live counts that catch a leak.
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Tests of the live provider: its parsers, the CD-ROM identifiers, and whole
 // queries over the machine trees in tests/machines.
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 namespace {
