@@ -3,12 +3,11 @@
 // below is the whole list of what is served; the look-ups it calls live in
 // one file per source (firmware, os, cpu, block) and
 // read files through facts.cpp.
-#include "posix/live/facts.h"
-
 #include <cctype>
 
-#include "posix/wbem/names.h"
+#include "posix/live/facts.h"
 #include "posix/utf.h"
+#include "posix/wbem/names.h"
 #include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {

@@ -16,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Machine(const char* name) {
-  return (fs::path(__FILE__).parent_path().parent_path() / "tests" /
-          "machines" / name)
+  return (fs::path(__FILE__).parent_path().parent_path().parent_path() /
+          "tests" / "machines" / name)
       .string();
 }
 
