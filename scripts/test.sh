@@ -1,10 +1,35 @@
 #!/usr/bin/env bash
-# Installs what the build and tests need, builds every target (native,
-# sanitized, Windows cross build) and runs every test. Exits non-zero on any
-# failure; the last line is CTest's summary.
-set -euo pipefail
+# Installs what the builds and the tests need, builds, and runs every test in
+# stages: first the functional ones (unit, end-to-end, Windows build under
+# Wine), then the hardening ones (sanitizers, fuzzing, memcheck, static
+# checks). Each stage prints one line: its result, its tests and its time;
+# its whole output goes to build-logs/<stage>.log. The last line counts the
+# tests of every stage, "N passed, N failed"; the exit code is 1 when
+# anything failed.
+#   scripts/test.sh           everything, as CI runs it
+#   scripts/test.sh --quick   the builds and the functional stages only
+#
+# A stage is one line at the end of this file: `stage NAME COMMAND...`. Its
+# tests are counted from its output: CTest's "N tests failed out of M", or a
+# line "N passed, N failed" of its own (the hardening scripts print one); a
+# command that prints neither counts as one test, passed when it exits 0.
+# The native build's CTest tests run in two stages: those labelled "unit"
+# (the GoogleTest cases) and all others (end-to-end); a kind of test that
+# wants a stage of its own takes a label and leaves the "e2e" stage with -LE.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
+quick=
+case "${1:-}" in
+  "") ;;
+  --quick) quick=1 ;;
+  *)
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2
+    ;;
+esac
+
+# What the builds and the functional stages need.
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
@@ -21,43 +46,96 @@ command -v Xvfb >/dev/null || need+=(xvfb)
 command -v xwininfo >/dev/null || need+=(x11-utils)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v xdotool >/dev/null || need+=(xdotool)
-# Hardening: benchmarks (built with the native preset), libFuzzer, valgrind
-# and the static checkers.
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-command -v clang++ >/dev/null || need+=(clang)
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
-  >/dev/null 2>&1 || need+=(libclang-rt-dev)
-command -v valgrind >/dev/null || need+=(valgrind)
-command -v clang-tidy >/dev/null || need+=(clang-tidy)
-command -v cppcheck >/dev/null || need+=(cppcheck)
+if [ -z "$quick" ]; then
+  # Hardening: benchmarks (they must keep building), libFuzzer, valgrind and
+  # the static checkers.
+  [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+  command -v clang++ >/dev/null || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
+    >/dev/null 2>&1 || need+=(libclang-rt-dev)
+  command -v valgrind >/dev/null || need+=(valgrind)
+  command -v clang-tidy >/dev/null || need+=(clang-tidy)
+  command -v cppcheck >/dev/null || need+=(cppcheck)
+fi
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_missing ${need[@]+"${need[@]}"} || exit 1
 
 jobs=$(nproc)
-for preset in default asan mingw; do
-  echo "== build $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-done
-
-echo "== hardening: fuzzing, memcheck, static checks"
+logs=build-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+passed=0
+failed=0
 started=$SECONDS
-scripts/fuzz.sh 20
-scripts/memcheck.sh
-scripts/lint.sh
-echo "== hardening took $((SECONDS - started)) s"
 
-echo "== test asan"
-ctest --preset asan -j "$jobs"
+# stage NAME COMMAND...: runs the command with its output in the stage's log,
+# prints the stage's line and adds its tests to the totals.
+stage() {
+  local name=$1
+  shift
+  local log=$logs/${name// /-}.log begin=$SECONDS status=0
+  "$@" >"$log" 2>&1 </dev/null || status=$?
+  local took=$((SECONDS - begin)) total=1 bad=0 skipped=0 line
+  local ctest own
+  ctest=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  own=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+  if [ -n "$ctest" ]; then
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$ctest")
+    total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$ctest")
+    skipped=$(grep -cE '\(Skipped\)$' "$log")
+  elif [ -n "$own" ]; then
+    read -r total _ bad _ <<<"$own"
+    total=$((total + bad))
+  else
+    [ "$status" -eq 0 ] || bad=1
+  fi
+  # A command that failed without a failed test to show for it (a crash, a
+  # build error, no tests found) still fails its stage.
+  if [ "$status" -ne 0 ] && [ "$bad" -eq 0 ]; then
+    bad=1
+    total=$((total + 1))
+  fi
+  local good=$((total - bad - skipped)) result=ok counts
+  counts="$good passed"
+  [ "$bad" -eq 0 ] || { result=FAILED; counts+=", $bad failed"; }
+  [ "$skipped" -eq 0 ] || counts+=", $skipped skipped"
+  printf '%-14s %-7s %-32s %4d s\n' "$name" "$result" "$counts" "$took"
+  passed=$((passed + good))
+  failed=$((failed + bad))
+  if [ "$bad" -ne 0 ]; then
+    # CTest's list of failed tests, else the end of the output.
+    if grep -q '^The following tests FAILED:' "$log"; then
+      sed -n '/^The following tests FAILED:/,$p' "$log" | grep -E '^\s+[0-9]+ - '
+    else
+      tail -n 15 "$log"
+    fi | sed 's/^/    /'
+    echo "    (whole output: $log)"
+  fi
+}
 
-# The Windows build under Wine. CTest starts one wineserver for the stage and
-# stops it at the end; should CTest itself be cut short, stop it here.
-echo "== test mingw (under Wine)"
+build() {
+  cmake --preset "$1" && cmake --build --preset "$1" -j "$jobs"
+}
+
+# The Windows build's tests start one wineserver and stop it at their end;
+# should they be cut short, stop it here.
 trap 'scripts/wine-prefix.sh stop build-mingw/wine >/dev/null 2>&1 || true' EXIT
-started=$SECONDS
-ctest --preset mingw -j "$jobs"
-echo "== Wine stage took $((SECONDS - started)) s"
 
-echo "== test default"
-ctest --preset default -j "$jobs"
+stage "build default" build default
+stage "build mingw" build mingw
+stage unit ctest --preset default -j "$jobs" -L '^unit$'
+stage e2e ctest --preset default -j "$jobs" -LE '^unit$'
+stage wine ctest --preset mingw -j "$jobs"
+if [ -z "$quick" ]; then
+  stage "build asan" build asan
+  stage "build fuzz" build fuzz
+  stage asan ctest --preset asan -j "$jobs"
+  stage fuzz scripts/fuzz.sh 20
+  stage memcheck scripts/memcheck.sh
+  stage lint scripts/lint.sh
+fi
+
+echo "took $((SECONDS - started)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
