@@ -29,37 +29,40 @@ case "${1:-}" in
     ;;
 esac
 
-# What the builds and the functional stages need.
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-command -v make >/dev/null || need+=(make)
-command -v python3 >/dev/null || need+=(python3)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-[ -d /usr/src/googletest ] || need+=(googletest)
+# What the first build and the native tests need, installed first; the rest
+# installs in the background while that build runs.
+first=()
+command -v cmake >/dev/null || first+=(cmake)
+command -v g++ >/dev/null || first+=(g++)
+command -v make >/dev/null || first+=(make)
+command -v python3 >/dev/null || first+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || first+=(libgtest-dev)
+rest=()
+[ -d /usr/src/googletest ] || rest+=(googletest)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-  need+=(g++-mingw-w64-x86-64)
+  rest+=(g++-mingw-w64-x86-64)
 # Wine runs the Windows build's tests; Xvfb, xwininfo, xwd and xdotool show
 # one of its message boxes on a virtual display.
-command -v wine >/dev/null || need+=(wine wine64)
-command -v Xvfb >/dev/null || need+=(xvfb)
-command -v xwininfo >/dev/null || need+=(x11-utils)
-command -v xwd >/dev/null || need+=(x11-apps)
-command -v xdotool >/dev/null || need+=(xdotool)
+command -v wine >/dev/null || rest+=(wine wine64)
+command -v Xvfb >/dev/null || rest+=(xvfb)
+command -v xwininfo >/dev/null || rest+=(x11-utils)
+command -v xwd >/dev/null || rest+=(x11-apps)
+command -v xdotool >/dev/null || rest+=(xdotool)
 if [ -z "$quick" ]; then
-  # Hardening: benchmarks (they must keep building), libFuzzer, valgrind and
-  # the static checkers.
-  [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-  command -v clang++ >/dev/null || need+=(clang)
+  # Hardening: benchmarks (they must keep building, so they are there before
+  # the native build is configured), libFuzzer, valgrind and the static
+  # checkers.
+  [ -f /usr/include/benchmark/benchmark.h ] || first+=(libbenchmark-dev)
+  command -v clang++ >/dev/null || rest+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
-    >/dev/null 2>&1 || need+=(libclang-rt-dev)
-  command -v valgrind >/dev/null || need+=(valgrind)
-  command -v clang-tidy >/dev/null || need+=(clang-tidy)
-  command -v cppcheck >/dev/null || need+=(cppcheck)
+    >/dev/null 2>&1 || rest+=(libclang-rt-dev)
+  command -v valgrind >/dev/null || rest+=(valgrind)
+  command -v clang-tidy >/dev/null || rest+=(clang-tidy)
+  command -v cppcheck >/dev/null || rest+=(cppcheck)
 fi
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"} || exit 1
+install_missing ${first[@]+"${first[@]}"} || exit 1
 
 jobs=$(nproc)
 logs=build-logs
@@ -68,16 +71,24 @@ mkdir -p "$logs"
 passed=0
 failed=0
 started=$SECONDS
+declare -A running=()
 
-# stage NAME COMMAND...: runs the command with its output in the stage's log,
-# prints the stage's line and adds its tests to the totals.
-stage() {
+# run_stage NAME COMMAND...: runs the command with its output in the stage's
+# log, then notes its exit code and time beside it.
+run_stage() {
   local name=$1
   shift
   local log=$logs/${name// /-}.log begin=$SECONDS status=0
   "$@" >"$log" 2>&1 </dev/null || status=$?
-  local took=$((SECONDS - begin)) total=1 bad=0 skipped=0 line
-  local ctest own
+  echo "$status $((SECONDS - begin))" >"$log.status"
+}
+
+# report NAME: prints the stage's line and adds its tests to the totals.
+report() {
+  local name=$1
+  local log=$logs/${name// /-}.log status took
+  read -r status took <"$log.status"
+  local total=1 bad=0 skipped=0 ctest own
   ctest=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   own=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
   if [ -n "$ctest" ]; then
@@ -114,6 +125,25 @@ stage() {
   fi
 }
 
+# stage NAME COMMAND...: runs a stage and prints its line.
+stage() {
+  run_stage "$@"
+  report "$1"
+}
+
+# A stage that takes little of the machine may run beside another one:
+# stage_start NAME COMMAND... starts it, stage_wait NAME prints its line once
+# it is done.
+stage_start() {
+  run_stage "$@" &
+  running[$1]=$!
+}
+stage_wait() {
+  wait "${running[$1]}"
+  unset "running[$1]"
+  report "$1"
+}
+
 build() {
   cmake --preset "$1" && cmake --build --preset "$1" -j "$jobs"
 }
@@ -122,13 +152,19 @@ build() {
 # should they be cut short, stop it here.
 trap 'scripts/wine-prefix.sh stop build-mingw/wine >/dev/null 2>&1 || true' EXIT
 
+if [ ${#rest[@]} -gt 0 ]; then
+  stage_start install install_missing "${rest[@]}"
+fi
 stage "build default" build default
-stage "build mingw" build mingw
 stage unit ctest --preset default -j "$jobs" -L '^unit$'
 stage e2e ctest --preset default -j "$jobs" -LE '^unit$'
+[ -z "${running[install]:-}" ] || stage_wait install
+stage "build mingw" build mingw
+# The Wine stage mostly waits for Wine; the sanitized build uses the cores.
+[ -n "$quick" ] || stage_start "build asan" build asan
 stage wine ctest --preset mingw -j "$jobs"
 if [ -z "$quick" ]; then
-  stage "build asan" build asan
+  stage_wait "build asan"
   stage "build fuzz" build fuzz
   stage asan ctest --preset asan -j "$jobs"
   stage fuzz scripts/fuzz.sh 20
