@@ -9,10 +9,12 @@
 #   scripts/test.sh           everything, as CI runs it
 #   scripts/test.sh --quick   the builds and the functional stages only
 #
-# A stage is one line at the end of this file: `stage NAME COMMAND...`. Its
-# tests are counted from its output: CTest's "N tests failed out of M", or a
-# line "N passed, N failed" of its own (the hardening scripts print one); a
-# command that prints neither counts as one test, passed when it exits 0.
+# A stage is one line near the end of this file: `stage NAME COMMAND...`.
+# Its tests are counted from its output: CTest's "N tests failed out of M",
+# or a line "N passed, N failed" of its own (the hardening scripts print
+# one); a command that prints neither counts as one test, passed when it
+# exits 0. A stage that mostly waits runs beside the next ones with
+# `stage_start NAME COMMAND...` and reports with `stage_wait NAME`.
 # The native build's CTest tests run in two stages: those labelled "unit"
 # (the GoogleTest cases) and all others (end-to-end); a kind of test that
 # wants a stage of its own takes a label and leaves the "e2e" stage with -LE.
