@@ -5,8 +5,9 @@
 # model program whenever the project defines it.
 #
 # Targets: msi (Windows builds, when wixl is installed; part of the default
-# build); the man pages are part of the default build on Linux, and
-# `cpack -G DEB` in the build folder makes model_<version>_<arch>.deb.
+# build); the man pages are part of the default build on Linux. `cpack` in the
+# build folder makes model_<version>_<arch>.deb on Linux and
+# Model-<version>-win64.zip (the programs and the README) for Windows.
 
 set(MODEL_PRODUCT "Model")
 set(MODEL_VENDOR "The model project")
@@ -95,6 +96,21 @@ function(model_windows_installer)
   add_custom_target(msi ALL DEPENDS ${msi})
 endfunction()
 
+# The zip for those who copy the programs rather than install the MSI.
+function(model_windows_zip)
+  install(TARGETS model RUNTIME DESTINATION .)
+  if(TARGET model_capture)
+    install(TARGETS model_capture RUNTIME DESTINATION .)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME ${MODEL_PRODUCT})
+  set(CPACK_PACKAGE_VENDOR ${MODEL_VENDOR})
+  set(CPACK_PACKAGE_FILE_NAME ${MODEL_PRODUCT}-${PROJECT_VERSION}-win64)
+  set(CPACK_SOURCE_GENERATOR "")
+  include(CPack)
+endfunction()
+
 # The man pages, gzipped as Debian wants them (-n: no name or time stamp).
 function(model_man_page name)
   set(dir ${CMAKE_BINARY_DIR}/man)
@@ -176,6 +192,7 @@ function(model_packaging)
         "Writes a computer's WMI classes and instances as a MOF file")
     endif()
     model_windows_installer()
+    model_windows_zip()
   else()
     model_debian_package()
   endif()
