@@ -16,16 +16,16 @@ set(MODEL_MAINTAINER "The model project <model@example.org>")
 set(MODEL_SUMMARY "Records a computer's model and chosen WMI facts as plain text")
 set(MODEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-# The packaging tests (tests/package/) run over this build's programs. They
-# need no GoogleTest, so a release build, which builds no other test, can
-# register them.
-# The MSI's path, for the tests too.
+# The MSI's path, for the Wine stage's test too.
 if(WIN32)
   find_program(WIXL_EXECUTABLE wixl)
   set(MODEL_MSI_FILE ${CMAKE_BINARY_DIR}/${MODEL_PRODUCT}-${PROJECT_VERSION}-win64.msi)
 endif()
 
-option(MODEL_PACKAGE_TESTS "Register the tests of the MSI, the Debian package and the Ansible playbook" OFF)
+# The packaging tests (tests/package/) run over this build's programs. They
+# need no GoogleTest, so a release build, which builds no other test, can
+# register them.
+option(MODEL_PACKAGE_TESTS "Register the tests of the release images, the Debian package and the Ansible playbook" OFF)
 
 # Adds a VERSIONINFO block and the application manifest to a Windows program.
 # windres compiles them outside CMake's RC language support, which would hand
