@@ -62,6 +62,11 @@ if [ -z "$quick" ]; then
   command -v clang-tidy >/dev/null || rest+=(clang-tidy)
   command -v cppcheck >/dev/null || rest+=(cppcheck)
 fi
+# Packaging: wixl builds the MSI (tested in the Wine stage), lintian checks
+# the Debian package, Ansible runs the fleet playbook (package stage).
+command -v wixl >/dev/null || rest+=(wixl)
+command -v lintian >/dev/null || rest+=(lintian)
+command -v ansible-playbook >/dev/null || rest+=(ansible-core)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
 install_missing ${first[@]+"${first[@]}"} || exit 1
@@ -133,15 +138,30 @@ stage() {
   report "$1"
 }
 
-# A stage that takes little of the machine may run beside another one:
+# A stage that takes little of the machine may run beside others:
 # stage_start NAME COMMAND... starts it, stage_wait NAME prints its line once
-# it is done.
+# it is done. builds_start PRESET... builds the presets one after another
+# beside the next stages, each its own stage, "build PRESET".
 stage_start() {
   run_stage "$@" &
   running[$1]=$!
 }
+builds_start() {
+  local preset pid
+  (for preset in "$@"; do run_stage "build $preset" build "$preset"; done) &
+  pid=$!
+  for preset in "$@"; do running["build $preset"]=$pid; done
+}
 stage_wait() {
-  wait "${running[$1]}"
+  local pid=${running[$1]} status=$logs/${1// /-}.log.status
+  until [ -f "$status" ]; do
+    # A job that ended without noting its stage's result was cut short.
+    if ! kill -0 "$pid" 2>/dev/null && [ ! -f "$status" ]; then
+      echo "1 0" >"$status"
+      break
+    fi
+    sleep 1
+  done
   unset "running[$1]"
   report "$1"
 }
@@ -162,17 +182,24 @@ stage unit ctest --preset default -j "$jobs" -L '^unit$'
 stage e2e ctest --preset default -j "$jobs" -LE '^unit$'
 [ -z "${running[install]:-}" ] || stage_wait install
 stage "build mingw" build mingw
-# The Wine stage mostly waits for Wine; the sanitized build uses the cores.
-[ -n "$quick" ] || stage_start "build asan" build asan
+# The Wine stage mostly waits for Wine; the later builds use the cores.
+later=(release mingw-release)
+[ -n "$quick" ] || later+=(asan fuzz)
+builds_start "${later[@]}"
 stage wine ctest --preset mingw -j "$jobs"
+stage_wait "build release"
+stage package ctest --preset release -j "$jobs"
+stage_wait "build mingw-release"
+stage "release image" ctest --preset mingw-release -j "$jobs"
 if [ -z "$quick" ]; then
   stage_wait "build asan"
-  stage "build fuzz" build fuzz
+  stage_wait "build fuzz"
   stage asan ctest --preset asan -j "$jobs"
   stage fuzz scripts/fuzz.sh 20
   stage memcheck scripts/memcheck.sh
   stage lint scripts/lint.sh
 fi
+wait
 
 echo "took $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
