@@ -118,7 +118,7 @@ report() {
   counts="$good passed"
   [ "$bad" -eq 0 ] || { result=FAILED; counts+=", $bad failed"; }
   [ "$skipped" -eq 0 ] || counts+=", $skipped skipped"
-  printf '%-14s %-7s %-32s %4d s\n' "$name" "$result" "$counts" "$took"
+  printf '%-20s %-7s %-32s %4d s\n' "$name" "$result" "$counts" "$took"
   passed=$((passed + good))
   failed=$((failed + bad))
   if [ "$bad" -ne 0 ]; then
