@@ -7,8 +7,8 @@
 #include <variant>
 
 #include "fuzz/reader.h"
-#include "posix/mof.h"
-#include "posix/wql.h"
+#include "posix/wbem/mof.h"
+#include "posix/wbem/wql.h"
 
 namespace {
 

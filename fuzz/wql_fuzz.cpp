@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "fuzz/reader.h"
-#include "posix/names.h"
-#include "posix/wql.h"
+#include "posix/wbem/names.h"
+#include "posix/wbem/wql.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ install_missing ${need[@]+"${need[@]}"}
 
 dirs=(app text wmi output posix bench fuzz)
 sources=()
-for dir in "${dirs[@]}"; do
+for dir in "${dirs[@]}" posix/wbem posix/live; do
   for f in "$dir"/*.cpp; do [ -e "$f" ] && sources+=("$f"); done
 done
 

@@ -12,6 +12,6 @@
 #include <wbemidl.h>
 #else
 #include "posix/com.h"
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 #include "posix/win32.h"
 #endif

@@ -3,7 +3,7 @@
 // have no SMBIOS.
 #include <cctype>
 
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 

@@ -1,6 +1,6 @@
 // Tests of the live provider: its parsers, the CD-ROM identifiers, and whole
 // queries over the machine trees in tests/machines.
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX
@@ -16,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Machine(const char* name) {
-  return (fs::path(__FILE__).parent_path().parent_path() / "tests" /
-          "machines" / name)
+  return (fs::path(__FILE__).parent_path().parent_path().parent_path() /
+          "tests" / "machines" / name)
       .string();
 }
 

@@ -35,7 +35,7 @@
 #include <string_view>
 
 #include "posix/com.h"
-#include "posix/provider.h"
+#include "posix/wbem/provider.h"
 
 namespace posix_wmi {
 

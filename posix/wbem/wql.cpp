@@ -1,8 +1,8 @@
 // WQL parser of the stand-in WMI service.
-#include "posix/wql.h"
+#include "posix/wbem/wql.h"
 
-#include "posix/names.h"
-#include "posix/wbem.h"
+#include "posix/wbem/names.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "posix/com.h"
-#include "posix/provider.h"
+#include "posix/wbem/provider.h"
 
 namespace posix_wmi {
 

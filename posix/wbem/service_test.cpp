@@ -1,8 +1,6 @@
 // The stand-in WMI service through its COM interfaces, driven the way the
 // program drives Windows: start-up, queries, value mapping, injected
 // failures, and the live counts that catch a leak.
-#include "posix/wbem.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +11,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "posix/wbem/wbemcli.h"
 
 namespace {
 

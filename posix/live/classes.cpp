@@ -1,15 +1,14 @@
 // This machine's facts as root\cimv2 classes: the live provider that the
 // stand-in WMI service uses when no repository file is named. The table
 // below is the whole list of what is served; the look-ups it calls live in
-// one file per source (live_firmware, live_os, live_cpu, live_block) and
-// read files through live_facts.
-#include "posix/live.h"
-
+// one file per source (firmware, os, cpu, block) and
+// read files through facts.cpp.
 #include <cctype>
 
-#include "posix/names.h"
+#include "posix/live/facts.h"
 #include "posix/utf.h"
-#include "posix/wbem.h"
+#include "posix/wbem/names.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {

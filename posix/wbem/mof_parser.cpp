@@ -1,20 +1,15 @@
-// MOF reader of the stand-in WMI service: a hand-written lexer and recursive
-// descent parser over the subset described in mof.h, and the Provider that
-// answers from what it read.
-#include "posix/mof.h"
-
-#include <cerrno>
+// The MOF reader's parser: recursive descent over the tokens of mof_lexer.h,
+// building the classes and instances of a MofProvider as it goes, so that a
+// reference to a class or a superclass is checked where it is written.
 #include <cfloat>
-#include <charconv>
-#include <cstdio>
-#include <cstring>
-#include <map>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
-#include "posix/names.h"
-#include "posix/utf.h"
-#include "posix/wbem.h"
+#include "posix/wbem/mof.h"
+#include "posix/wbem/mof_lexer.h"
+#include "posix/wbem/mof_repository.h"
+#include "posix/wbem/names.h"
 
 namespace posix_wmi {
 namespace {
@@ -23,187 +18,10 @@ namespace {
 // cannot exhaust the stack.
 constexpr int kMaxDepth = 32;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
-class MofProvider : public Provider {
- public:
-  const ClassDef* FindClass(std::string_view name) const override {
-    auto it = byName_.find(Lower(name));
-    return it == byName_.end() ? nullptr : it->second;
-  }
-
-  HRESULT Instances(
-      const ClassDef& cls, const std::vector<size_t>&,
-      std::vector<std::shared_ptr<const Instance>>& out) override {
-    out.clear();
-    for (const auto& inst : instances_)
-      if (IsA(inst->cls, &cls)) out.push_back(inst);
-    return S_OK;
-  }
-
-  const ClassDef* AddClass(std::unique_ptr<ClassDef> def) {
-    classes_.push_back(std::move(def));
-    const ClassDef* p = classes_.back().get();
-    byName_[Lower(p->name)] = p;
-    return p;
-  }
-  void AddInstance(std::shared_ptr<const Instance> inst) {
-    instances_.push_back(std::move(inst));
-  }
-
- private:
-  // A class is what it derives from too, so a query for a superclass
-  // returns its subclasses' instances, as WMI's does.
-  bool IsA(const ClassDef* c, const ClassDef* target) const {
-    for (int hops = 0; c && hops <= static_cast<int>(classes_.size()); ++hops) {
-      if (c == target) return true;
-      c = c->superclass.empty() ? nullptr : FindClass(c->superclass);
-    }
-    return false;
-  }
-
-  std::vector<std::unique_ptr<ClassDef>> classes_;
-  std::map<std::string, const ClassDef*> byName_;
-  std::vector<std::shared_ptr<const Instance>> instances_;
-};
-
-struct TypeName {
-  const char* name;
-  CimType type;
-};
-constexpr TypeName kTypeNames[] = {
-    {"sint8", CimType::kSint8},       {"uint8", CimType::kUint8},
-    {"sint16", CimType::kSint16},     {"uint16", CimType::kUint16},
-    {"sint32", CimType::kSint32},     {"uint32", CimType::kUint32},
-    {"sint64", CimType::kSint64},     {"uint64", CimType::kUint64},
-    {"real32", CimType::kReal32},     {"real64", CimType::kReal64},
-    {"boolean", CimType::kBoolean},   {"string", CimType::kString},
-    {"datetime", CimType::kDatetime}, {"char16", CimType::kChar16},
-    {"object", CimType::kObject},
-};
-
-const char* TypeText(CimType t) {
-  if (t == CimType::kReference) return "reference";
-  for (const TypeName& n : kTypeNames)
-    if (n.type == t) return n.name;
-  return "?";
-}
-
-// Integer bounds of each integer type, as magnitudes below and above zero.
-bool IntegerBounds(CimType t, uint64_t* negMax, uint64_t* posMax) {
-  switch (t) {
-    case CimType::kSint8:
-      *negMax = 128, *posMax = 127;
-      return true;
-    case CimType::kUint8:
-      *negMax = 0, *posMax = 255;
-      return true;
-    case CimType::kSint16:
-      *negMax = 32768, *posMax = 32767;
-      return true;
-    case CimType::kUint16:
-    case CimType::kChar16:
-      *negMax = 0, *posMax = 65535;
-      return true;
-    case CimType::kSint32:
-      *negMax = 0x80000000u, *posMax = 0x7FFFFFFFu;
-      return true;
-    case CimType::kUint32:
-      *negMax = 0, *posMax = 0xFFFFFFFFu;
-      return true;
-    case CimType::kSint64:
-      *negMax = 0x8000000000000000u, *posMax = 0x7FFFFFFFFFFFFFFFu;
-      return true;
-    case CimType::kUint64:
-      *negMax = 0, *posMax = UINT64_MAX;
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool IsSigned(CimType t) {
-  return t == CimType::kSint8 || t == CimType::kSint16 ||
-         t == CimType::kSint32 || t == CimType::kSint64 ||
-         t == CimType::kChar16;
-}
-
-// A CIM datetime: "yyyymmddHHMMSS.mmmmmmsUUU" (s is '+' or '-') or the
-// interval "ddddddddHHMMSS.mmmmmm:000"; '*' stands for an unknown digit.
-bool IsDatetime(const std::u16string& s) {
-  if (s.size() != 25) return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char16_t c = s[i];
-    if (i == 14) {
-      if (c != u'.') return false;
-    } else if (i == 21) {
-      if (c != u'+' && c != u'-' && c != u':') return false;
-    } else if (!((c >= u'0' && c <= u'9') || c == u'*')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string Narrow(const std::u16string& s) {
   std::string out;
   for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
   return out;
-}
-
-// UTF-16 text (after its BOM) as UTF-8. On a broken surrogate pair, sets the
-// line and column of the offending unit and returns false.
-bool DecodeUtf16File(std::string_view bytes, bool bigEndian, std::string* out,
-                     int* line, int* col) {
-  *line = 1, *col = 1;
-  auto unit = [&](size_t k) -> char16_t {
-    unsigned char a = static_cast<unsigned char>(bytes[2 * k]);
-    unsigned char b = static_cast<unsigned char>(bytes[2 * k + 1]);
-    return static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-  };
-  size_t n = bytes.size() / 2;
-  for (size_t k = 0; k < n; ++k) {
-    char32_t cp = unit(k);
-    if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < n && unit(k + 1) >= 0xDC00 &&
-        unit(k + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
-      ++k;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      return false;
-    }
-    AppendUtf8(*out, cp);
-    if (cp == u'\n') {
-      ++*line, *col = 1;
-    } else {
-      ++*col;
-    }
-  }
-  return true;
-}
-
-enum class Tok { kEnd, kError, kName, kInt, kReal, kString, kChar, kPunct };
-
-struct Token {
-  Tok kind = Tok::kEnd;
-  int line = 1;
-  int col = 1;
-  std::string_view text;  // as written
-  bool negative = false;  // kInt
-  uint64_t magnitude = 0;
-  double real = 0;     // kReal
-  std::u16string str;  // kString, kChar (one unit)
-};
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Qualifiers the reader acts on; the rest are read and dropped.
@@ -215,8 +33,8 @@ struct Qualifiers {
 
 class Parser {
  public:
-  Parser(std::string_view text, std::string_view fileName)
-      : text_(text), fileName_(fileName) {}
+  Parser(std::string_view text, MofErrors& errors)
+      : errors_(errors), lexer_(text, errors) {}
 
   bool ParseFile(MofRepository& out) {
     auto provider = std::make_unique<MofProvider>();
@@ -249,21 +67,11 @@ class Parser {
     return true;
   }
 
-  const std::string& error() const { return error_; }
-
  private:
-  // ---- errors
+  // ---- errors and tokens
 
-  // Keeps the earliest refusal: looking one token ahead can find a fault
-  // past the one the grammar is about to report.
   bool FailAt(int line, int col, const std::string& message) {
-    if (error_.empty() || line < errorLine_ ||
-        (line == errorLine_ && col < errorCol_)) {
-      errorLine_ = line, errorCol_ = col;
-      error_ = std::string(fileName_) + ":" + std::to_string(line) + ":" +
-               std::to_string(col) + ": " + message;
-    }
-    return false;
+    return errors_.FailAt(line, col, message);
   }
   bool Fail(const Token& at, const std::string& message) {
     return FailAt(at.line, at.col, message);
@@ -286,259 +94,8 @@ class Parser {
     return Fail(t, "expected " + what + ", found " + Found(t));
   }
 
-  // ---- lexer
-
-  void Advance() {
-    char c = text_[pos_++];
-    if (c == '\n') {
-      ++line_, col_ = 1;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      ++col_;
-    }
-  }
-  bool At(size_t k, char c) const {
-    return pos_ + k < text_.size() && text_[pos_ + k] == c;
-  }
-
-  // Skips blanks and comments; false after an unterminated comment.
-  bool SkipSpace() {
-    while (pos_ < text_.size()) {
-      char c = text_[pos_];
-      if (IsSpace(c)) {
-        Advance();
-      } else if (c == '/' && At(1, '/')) {
-        while (pos_ < text_.size() && text_[pos_] != '\n') Advance();
-      } else if (c == '/' && At(1, '*')) {
-        int line = line_, col = col_;
-        Advance(), Advance();
-        while (pos_ < text_.size() && !(text_[pos_] == '*' && At(1, '/')))
-          Advance();
-        if (pos_ >= text_.size())
-          return FailAt(line, col, "unterminated comment: expected '*/'");
-        Advance(), Advance();
-      } else {
-        break;
-      }
-    }
-    return true;
-  }
-
-  const Token& Peek() {
-    if (!peeked_) {
-      peeked_ = true;
-      Lex(next_);
-    }
-    return next_;
-  }
-  Token Take() {
-    Peek();
-    peeked_ = false;
-    return std::move(next_);
-  }
-
-  void Lex(Token& t) {
-    t = Token{};
-    if (!SkipSpace()) {
-      t.kind = Tok::kError;
-      return;
-    }
-    t.line = line_, t.col = col_;
-    size_t start = pos_;
-    if (pos_ >= text_.size()) {
-      t.kind = Tok::kEnd;
-    } else if (IsNameStart(text_[pos_])) {
-      while (pos_ < text_.size() && IsNameChar(text_[pos_])) Advance();
-      t.kind = Tok::kName;
-    } else if (IsDigit(text_[pos_]) ||
-               (text_[pos_] == '-' && pos_ + 1 < text_.size() &&
-                IsDigit(text_[pos_ + 1]))) {
-      LexNumber(t);
-    } else if (text_[pos_] == '"') {
-      LexString(t);
-    } else if (text_[pos_] == '\'') {
-      LexChar(t);
-    } else if (text_[pos_] != '\0' && std::strchr("{}[]();,=:#", text_[pos_])) {
-      Advance();
-      t.kind = Tok::kPunct;
-    } else {
-      unsigned char b = static_cast<unsigned char>(text_[pos_]);
-      char buf[40];
-      if (b >= 0x20 && b < 0x7F)
-        std::snprintf(buf, sizeof buf, "unexpected character '%c'", b);
-      else
-        std::snprintf(buf, sizeof buf, "unexpected byte 0x%02X", b);
-      Fail(t, buf);
-      t.kind = Tok::kError;
-    }
-    t.text = text_.substr(start, pos_ - start);
-  }
-
-  void LexNumber(Token& t) {
-    size_t start = pos_;
-    if (text_[pos_] == '-') {
-      t.negative = true;
-      Advance();
-    }
-    bool overflow = false;
-    auto accumulate = [&](uint64_t base, int digit) {
-      if (t.magnitude > (UINT64_MAX - digit) / base) overflow = true;
-      t.magnitude = t.magnitude * base + digit;
-    };
-    t.kind = Tok::kInt;
-    if (text_[pos_] == '0' && (At(1, 'x') || At(1, 'X'))) {
-      Advance(), Advance();
-      if (pos_ >= text_.size() || HexValue(text_[pos_]) < 0) {
-        t.kind = Tok::kError;
-        Fail(t, "expected hexadecimal digits after '0x'");
-        return;
-      }
-      while (pos_ < text_.size() && HexValue(text_[pos_]) >= 0) {
-        accumulate(16, HexValue(text_[pos_]));
-        Advance();
-      }
-    } else {
-      while (pos_ < text_.size() && IsDigit(text_[pos_])) {
-        accumulate(10, text_[pos_] - '0');
-        Advance();
-      }
-      bool real = false;
-      if (At(0, '.') && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1])) {
-        real = true;
-        Advance();
-        while (pos_ < text_.size() && IsDigit(text_[pos_])) Advance();
-      }
-      if ((At(0, 'e') || At(0, 'E')) &&
-          ((pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1])) ||
-           ((At(1, '+') || At(1, '-')) && pos_ + 2 < text_.size() &&
-            IsDigit(text_[pos_ + 2])))) {
-        real = true;
-        Advance();
-        if (At(0, '+') || At(0, '-')) Advance();
-        while (pos_ < text_.size() && IsDigit(text_[pos_])) Advance();
-      }
-      if (real) {
-        t.kind = Tok::kReal;
-        overflow = false;
-        const char* first = text_.data() + start;
-        const char* last = text_.data() + pos_;
-        auto [end, ec] = std::from_chars(first, last, t.real);
-        if (ec != std::errc() || end != last) {
-          t.kind = Tok::kError;
-          Fail(t, "real number out of range");
-          return;
-        }
-      }
-    }
-    if (pos_ < text_.size() &&
-        (IsNameChar(text_[pos_]) || text_[pos_] == '.')) {
-      t.kind = Tok::kError;
-      Fail(t, "malformed number");
-      return;
-    }
-    if (overflow) {
-      t.kind = Tok::kError;
-      Fail(t, "integer out of range");
-    }
-  }
-
-  // One character of a string or char literal, escapes decoded, appended to
-  // `out`. False (with the error set) on a bad escape or bad UTF-8.
-  bool LexCharacter(std::u16string& out) {
-    int line = line_, col = col_;
-    if (text_[pos_] != '\\') {
-      char32_t cp;
-      size_t i = pos_;
-      if (!DecodeUtf8(text_, &i, &cp))
-        return FailAt(line, col, "invalid UTF-8 in a string");
-      while (pos_ < i) Advance();
-      AppendUtf16(out, cp);
-      return true;
-    }
-    Advance();
-    if (pos_ >= text_.size()) return FailAt(line, col, "unterminated escape");
-    char e = text_[pos_];
-    Advance();
-    switch (e) {
-      case '\\':
-      case '"':
-      case '\'':
-        out += static_cast<char16_t>(e);
-        return true;
-      case 'n':
-        out += u'\n';
-        return true;
-      case 't':
-        out += u'\t';
-        return true;
-      case 'r':
-        out += u'\r';
-        return true;
-      case 'b':
-        out += u'\b';
-        return true;
-      case 'f':
-        out += u'\f';
-        return true;
-      case 'x':
-      case 'X': {
-        char16_t v = 0;
-        int digits = 0;
-        while (digits < 4 && pos_ < text_.size() &&
-               HexValue(text_[pos_]) >= 0) {
-          v = static_cast<char16_t>(v * 16 + HexValue(text_[pos_]));
-          Advance();
-          ++digits;
-        }
-        if (digits == 0)
-          return FailAt(line, col, "expected hexadecimal digits after '\\x'");
-        out += v;
-        return true;
-      }
-      default:
-        return FailAt(line, col,
-                      "unknown escape: expected one of \\\\ \\\" \\' \\n \\t "
-                      "\\r \\b \\f \\xHHHH");
-    }
-  }
-
-  void LexString(Token& t) {
-    Advance();
-    t.kind = Tok::kString;
-    while (pos_ < text_.size() && text_[pos_] != '"' && text_[pos_] != '\n') {
-      if (!LexCharacter(t.str)) {
-        t.kind = Tok::kError;
-        return;
-      }
-    }
-    if (pos_ >= text_.size() || text_[pos_] != '"') {
-      t.kind = Tok::kError;
-      Fail(t, "unterminated string: expected '\"'");
-      return;
-    }
-    Advance();
-  }
-
-  void LexChar(Token& t) {
-    Advance();
-    t.kind = Tok::kChar;
-    if (pos_ >= text_.size() || text_[pos_] == '\'' || text_[pos_] == '\n' ||
-        !LexCharacter(t.str)) {
-      Fail(t, "expected one character between single quotes");
-      t.kind = Tok::kError;
-      return;
-    }
-    if (t.str.size() != 1) {
-      Fail(t, "a char16 holds one UTF-16 code unit");
-      t.kind = Tok::kError;
-      return;
-    }
-    if (pos_ >= text_.size() || text_[pos_] != '\'') {
-      Fail(t, "unterminated character: expected \"'\"");
-      t.kind = Tok::kError;
-      return;
-    }
-    Advance();
-  }
+  const Token& Peek() { return lexer_.Peek(); }
+  Token Take() { return lexer_.Take(); }
 
   // ---- token tests
 
@@ -753,11 +310,9 @@ class Parser {
   bool ParsePropertyType(const std::string& self, PropertyDef& prop) {
     Token type;
     if (!ExpectName("a property type", type)) return false;
-    for (const TypeName& n : kTypeNames) {
-      if (SameName(type.text, n.name)) {
-        prop.type = n.type;
-        return true;
-      }
+    if (std::optional<CimType> t = CimTypeNamed(type.text)) {
+      prop.type = *t;
+      return true;
     }
     if (!IsKeyword("ref"))
       return Fail(type,
@@ -928,16 +483,8 @@ class Parser {
     }
   }
 
-  std::string_view text_;
-  std::string_view fileName_;
-  size_t pos_ = 0;
-  int line_ = 1;
-  int col_ = 1;
-  bool peeked_ = false;
-  Token next_;
-  std::string error_;
-  int errorLine_ = 0;
-  int errorCol_ = 0;
+  MofErrors& errors_;
+  MofLexer lexer_;
   MofProvider* provider_ = nullptr;
   std::unordered_map<const ClassDef*, std::vector<CimValue>> defaults_;
 };
@@ -948,57 +495,16 @@ bool ParseMof(std::string_view bytes, std::string_view fileName,
               MofRepository& out, std::string& error) {
   out = MofRepository{};
   error.clear();
-  std::string converted;
-  std::string_view text = bytes;
-  auto starts = [&](const char* bom, size_t n) {
-    return bytes.size() >= n && std::memcmp(bytes.data(), bom, n) == 0;
-  };
-  if (starts("\xEF\xBB\xBF", 3)) {
-    text.remove_prefix(3);
-  } else if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
-    bool bigEndian = bytes[0] == '\xFE';
-    int line, col;
-    std::string_view units = bytes.substr(2);
-    if (!DecodeUtf16File(units, bigEndian, &converted, &line, &col)) {
-      error = std::string(fileName) + ":" + std::to_string(line) + ":" +
-              std::to_string(col) + ": unpaired UTF-16 surrogate";
-      return false;
-    }
-    if (units.size() % 2) {
-      error = std::string(fileName) + ":" + std::to_string(line) + ":" +
-              std::to_string(col) + ": UTF-16 text ends in half a code unit";
-      return false;
-    }
-    text = converted;
+  MofErrors errors(fileName);
+  std::string storage;
+  std::string_view text;
+  if (DecodeMofText(bytes, storage, text, errors)) {
+    Parser parser(text, errors);
+    if (parser.ParseFile(out)) return true;
   }
-  Parser parser(text, fileName);
-  if (!parser.ParseFile(out)) {
-    out = MofRepository{};
-    error = parser.error();
-    return false;
-  }
-  return true;
-}
-
-HRESULT LoadMofFile(const std::string& path, MofRepository& out,
-                    std::string& error) {
   out = MofRepository{};
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    error = path + ": " + std::strerror(errno);
-    return WBEM_E_INVALID_NAMESPACE;
-  }
-  std::string bytes;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  int readError = std::ferror(f) ? errno : 0;
-  std::fclose(f);
-  if (readError) {
-    error = path + ": " + std::strerror(readError);
-    return WBEM_E_INVALID_NAMESPACE;
-  }
-  return ParseMof(bytes, path, out, error) ? S_OK : WBEM_E_INVALID_SYNTAX;
+  error = errors.text();
+  return false;
 }
 
 }  // namespace posix_wmi

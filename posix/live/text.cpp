@@ -1,6 +1,6 @@
 // Text helpers shared by the live provider's parsers of procfs and sysfs
 // files.
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 namespace {

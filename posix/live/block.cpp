@@ -20,7 +20,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 namespace {

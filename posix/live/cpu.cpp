@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 namespace {

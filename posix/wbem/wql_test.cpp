@@ -1,10 +1,10 @@
 // The WQL parser: which statements pass, what they select, and which are
 // refused.
-#include "posix/wql.h"
+#include "posix/wbem/wql.h"
 
 #include <gtest/gtest.h>
 
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {

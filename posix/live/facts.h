@@ -1,6 +1,6 @@
 // The live provider's inner contracts: the per-query view of this machine's
 // files (LiveFacts) and, per source of facts, the parsers and look-ups that
-// the class table in live.cpp draws on. Never compiled on Windows.
+// the class table in classes.cpp draws on. Never compiled on Windows.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "posix/provider.h"
+#include "posix/wbem/provider.h"
 
 namespace posix_wmi {
 
@@ -142,7 +142,7 @@ class LiveFacts {
   // Every path touched, in order, once each: what the query cost.
   const std::vector<std::string>& Touched() const { return touched_; }
 
-  // Parsed sources (live_cpu.cpp, live_os.cpp, live_block.cpp).
+  // Parsed sources (cpu.cpp, os.cpp, block.cpp).
   const CpuInfo* Cpu();  // null when /proc/cpuinfo is unreadable
   std::optional<uint64_t> MemInfoKib(std::string_view key);
   std::optional<std::string> OsRelease(std::string_view key);

@@ -80,9 +80,9 @@ class Provider {
   // The instances of cls in the provider's order. Only the properties whose
   // indices (into cls.properties) are listed in `selected` need values; a
   // provider may leave the others null and must not spend work on them.
-  virtual HRESULT Instances(const ClassDef& cls,
-                            const std::vector<size_t>& selected,
-                            std::vector<std::shared_ptr<const Instance>>& out) = 0;
+  virtual HRESULT Instances(
+      const ClassDef& cls, const std::vector<size_t>& selected,
+      std::vector<std::shared_ptr<const Instance>>& out) = 0;
 };
 
 // This machine's facts. `fsRoot` is put in front of every path read (/sys,

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "posix/live.h"
+#include "posix/live/facts.h"
 
 namespace posix_wmi {
 namespace {

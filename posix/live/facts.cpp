@@ -1,14 +1,14 @@
 // File access of the live provider: every path below the root, read at most
 // once per query and remembered, so that a query's cost is the list of paths
 // it touched.
+#include "posix/live/facts.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-
-#include "posix/live.h"
 
 namespace posix_wmi {
 namespace {

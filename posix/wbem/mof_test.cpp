@@ -1,13 +1,13 @@
 // The MOF reader: what a good file yields through the Provider, each
 // refusal with its line and column, and the failures a file injects.
-#include "posix/mof.h"
+#include "posix/wbem/mof.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 
-#include "posix/wbem.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {
