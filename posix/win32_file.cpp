@@ -1,29 +1,50 @@
-// The stand-in Win32 file functions on POSIX calls, with Windows' results and
-// error codes. They never act through a link in a path's last component and
-// never block on a FIFO, and they keep Windows' delete-sharing rule with
+// The stand-in Win32 file functions that work on handles (opening, writing,
+// flushing, closing, searching a folder) and the helpers all file functions
+// share. They never open through a link in a path's last component and never
+// block on a FIFO, and they keep Windows' delete-sharing rule with
 // byte-range locks: see win32.h.
+#include "posix/win32_file.h"
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "posix/win32.h"
-
+namespace posix_file {
 namespace {
 
-// Sets the Windows error of a failure and gives the failure's result.
-template <typename T>
-T Fail(DWORD error, T result) {
-  SetLastError(error);
-  return result;
+// Windows tells a missing file from a missing folder on the way to it.
+DWORD MissingError(const std::string& path) {
+  struct stat st;
+  return ::stat(ParentOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
 }
+
+bool SetLock(int fd, off_t byte, short type) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Whether another open file description holds a lock on `byte`.
+bool LockedElsewhere(int fd, off_t byte) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  return ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+}  // namespace
 
 bool IsReadOnly(const struct stat& st) {
   return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
@@ -35,20 +56,11 @@ DWORD AttributesOf(const struct stat& st) {
   return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
-// The folder holding `path`.
 std::string ParentOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? "."
          : slash == 0               ? "/"
                                     : path.substr(0, slash);
-}
-
-// Windows tells a missing file from a missing folder on the way to it.
-DWORD MissingError(const std::string& path) {
-  struct stat st;
-  return ::stat(ParentOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
-             ? ERROR_FILE_NOT_FOUND
-             : ERROR_PATH_NOT_FOUND;
 }
 
 DWORD ErrorFromErrno(int error, const std::string& path) {
@@ -95,8 +107,8 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
   }
 }
 
-// Turns a Windows path into a POSIX one. The ANSI file functions of a
-// program that is not long-path aware refuse MAX_PATH characters or more.
+// The ANSI file functions of a program that is not long-path aware refuse
+// MAX_PATH characters or more.
 bool PosixPath(LPCSTR path, std::string* out) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, false);
   size_t length = std::strlen(path);
@@ -115,6 +127,37 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
+
+// Either kind of lock gets along with its own kind. Each side takes its byte
+// first and then looks for the other's, so of two that meet at least one
+// sees the other and gives way.
+bool TakeUnlessHeld(int fd, off_t mine, off_t theirs) {
+  if (!SetLock(fd, mine, F_RDLCK)) return true;
+  if (!LockedElsewhere(fd, theirs)) return true;
+  SetLock(fd, mine, F_UNLCK);
+  return false;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  int fd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+}  // namespace posix_file
+
+using posix_file::AttributesOf;
+using posix_file::ErrorFromErrno;
+using posix_file::Fail;
+using posix_file::IsReadOnly;
+using posix_file::kDeleting;
+using posix_file::kHeld;
+using posix_file::OpenRetrying;
+using posix_file::ParentOf;
+using posix_file::PosixPath;
+using posix_file::TakeUnlessHeld;
+
+namespace {
 
 // Open handles: files and searches. A handle is a small multiple of 4, as on
 // Windows, so that a stale or made-up handle is recognised rather than used.
@@ -150,95 +193,6 @@ int FileOf(HANDLE handle) {
   Slot* slot = SlotOf(handle);
   return slot ? slot->fd : -1;
 }
-
-// Windows' delete sharing, on locks that belong to an open file description
-// and sit far beyond any data. A handle opened without delete sharing holds
-// kHeld; a delete, rename or replace holds kDeleting. Either kind gets along
-// with its own kind. Each side takes its byte first and then looks for the
-// other's, so of two that meet at least one sees the other and gives way.
-// A descriptor that cannot be read takes no lock and is not protected.
-constexpr off_t kHeld = INT64_MAX - 1;
-constexpr off_t kDeleting = INT64_MAX - 2;
-
-bool SetLock(int fd, off_t byte, short type) {
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = byte;
-  lock.l_len = 1;
-  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-// Whether another open file description holds a lock on `byte`.
-bool LockedElsewhere(int fd, off_t byte) {
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = byte;
-  lock.l_len = 1;
-  return ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-}
-
-// Takes `mine` unless another open file description holds `theirs`.
-bool TakeUnlessHeld(int fd, off_t mine, off_t theirs) {
-  if (!SetLock(fd, mine, F_RDLCK)) return true;
-  if (!LockedElsewhere(fd, theirs)) return true;
-  SetLock(fd, mine, F_UNLCK);
-  return false;
-}
-
-void SyncDirectoryOf(const std::string& path) {
-  int fd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-// The object a name stands for itself, never a link's target, held open
-// while it is deleted, renamed or replaced so that its type, owner, mode and
-// lock are those of that very object. Opening never blocks: O_NONBLOCK
-// makes a FIFO open at once.
-class Pinned {
- public:
-  Pinned() = default;
-  Pinned(const Pinned&) = delete;
-  Pinned& operator=(const Pinned&) = delete;
-  ~Pinned() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // False with errno set when there is nothing of that name.
-  bool Open(const std::string& path) {
-    fd_ = OpenRetrying(
-        path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-    // A link, or a file this user may not read: only its own node, which
-    // carries no lock.
-    if (fd_ < 0 && (errno == ELOOP || errno == EACCES)) {
-      fd_ = OpenRetrying(path, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
-      nodeOnly_ = true;
-    }
-    if (fd_ < 0) return false;
-    if (::fstat(fd_, &st_) != 0) return false;
-    return true;
-  }
-
-  // Whether no handle holds the file without delete sharing; while the
-  // result is true, none can be opened so. Regular files only carry locks.
-  bool Claim() {
-    if (nodeOnly_ || !S_ISREG(st_.st_mode)) return true;
-    return TakeUnlessHeld(fd_, kDeleting, kHeld);
-  }
-
-  int fd() const { return fd_; }
-  bool nodeOnly() const { return nodeOnly_; }
-  const struct stat& st() const { return st_; }
-
- private:
-  int fd_ = -1;
-  bool nodeOnly_ = false;
-  struct stat st_ = {};
-};
-
 // Windows' wildcard match: '*' any run of characters, '?' one; letter case
 // ignored. On a mismatch after a '*', that '*' takes one more character.
 bool WildcardMatches(const char* mask, const char* name) {
@@ -264,7 +218,6 @@ bool WildcardMatches(const char* mask, const char* name) {
   while (*mask == '*') ++mask;
   return *mask == '\0';
 }
-
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -436,119 +389,6 @@ BOOL CloseHandle(HANDLE hObject) {
     return Fail(ErrorFromErrno(errno, ""), FALSE);
   return TRUE;
 }
-
-DWORD GetFileAttributesA(LPCSTR lpFileName) {
-  std::string path;
-  if (!PosixPath(lpFileName, &path)) return INVALID_FILE_ATTRIBUTES;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0)
-    return Fail(ErrorFromErrno(errno, path), INVALID_FILE_ATTRIBUTES);
-  return AttributesOf(st);
-}
-
-BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  std::string path;
-  if (!PosixPath(lpFileName, &path)) return FALSE;
-  Pinned file;
-  if (!file.Open(path)) return Fail(ErrorFromErrno(errno, path), FALSE);
-  // Windows keeps the read-only flag of a folder without meaning; a link's
-  // target is never changed through it. Neither has anything to change here.
-  if (!S_ISREG(file.st().st_mode)) return TRUE;
-  if (file.nodeOnly()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  mode_t mode = file.st().st_mode & 07777;
-  mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-             ? (mode & ~static_cast<mode_t>(0222))
-             : (mode | S_IWUSR);
-  if (::fchmod(file.fd(), mode) != 0)
-    return Fail(ErrorFromErrno(errno, path), FALSE);
-  return TRUE;
-}
-
-BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
-                 DWORD dwFlags) {
-  std::string from, to;
-  if (!PosixPath(lpExistingFileName, &from) || !PosixPath(lpNewFileName, &to))
-    return FALSE;
-  Pinned source, target;
-  if (!source.Open(from)) return Fail(ErrorFromErrno(errno, from), FALSE);
-  if (!source.Claim()) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-  bool replacing = target.Open(to);
-  if (!replacing && errno != ENOENT)
-    return Fail(ErrorFromErrno(errno, to), FALSE);
-  bool replace = dwFlags & MOVEFILE_REPLACE_EXISTING;
-  if (replacing) {
-    if (!replace) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    if (S_ISDIR(source.st().st_mode) || S_ISDIR(target.st().st_mode) ||
-        IsReadOnly(target.st()))
-      return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!target.Claim()) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-  }
-  // Without leave to replace, a target made meanwhile is not replaced.
-  int renamed = replace ? ::rename(from.c_str(), to.c_str())
-                        : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD,
-                                      to.c_str(), RENAME_NOREPLACE);
-  if (renamed != 0 && !replace && errno == EINVAL)  // not on this file system
-    renamed = ::rename(from.c_str(), to.c_str());
-  if (renamed != 0) {
-    if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    return Fail(ErrorFromErrno(errno, to), FALSE);
-  }
-  if (dwFlags & MOVEFILE_WRITE_THROUGH) SyncDirectoryOf(to);
-  return TRUE;
-}
-
-BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName,
-                  LPCSTR lpBackupFileName, DWORD /*dwReplaceFlags*/,
-                  LPVOID /*lpExclude*/, LPVOID /*lpReserved*/) {
-  std::string replacedPath, replacementPath;
-  if (!PosixPath(lpReplacedFileName, &replacedPath) ||
-      !PosixPath(lpReplacementFileName, &replacementPath))
-    return FALSE;
-  if (lpBackupFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  Pinned replaced, replacement;
-  for (auto [file, path] : {std::pair{&replaced, &replacedPath},
-                            std::pair{&replacement, &replacementPath}}) {
-    if (!file->Open(*path)) {
-      DWORD error = ErrorFromErrno(errno, *path);
-      return Fail(error == ERROR_CANT_ACCESS_FILE ? ERROR_ACCESS_DENIED : error,
-                  FALSE);
-    }
-    // Only a regular file has permissions worth carrying over, and a link's
-    // are its target's, which must not be touched.
-    if (!S_ISREG(file->st().st_mode) || file->nodeOnly())
-      return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!file->Claim()) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-  }
-  if (IsReadOnly(replaced.st())) return Fail(ERROR_ACCESS_DENIED, FALSE);
-
-  // The replaced file's owner and permission bits; set-id bits are not
-  // permissions of a text file and are left behind.
-  const struct stat& old = replaced.st();
-  const struct stat& now = replacement.st();
-  if ((old.st_uid != now.st_uid || old.st_gid != now.st_gid) &&
-      ::fchown(replacement.fd(), old.st_uid, old.st_gid) != 0)
-    return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (::fchmod(replacement.fd(), old.st_mode & 0777) != 0)
-    return Fail(ErrorFromErrno(errno, replacementPath), FALSE);
-  if (::rename(replacementPath.c_str(), replacedPath.c_str()) != 0)
-    return Fail(ErrorFromErrno(errno, replacedPath), FALSE);
-  SyncDirectoryOf(replacedPath);
-  return TRUE;
-}
-
-BOOL DeleteFileA(LPCSTR lpFileName) {
-  std::string path;
-  if (!PosixPath(lpFileName, &path)) return FALSE;
-  Pinned file;
-  if (!file.Open(path)) return Fail(ErrorFromErrno(errno, path), FALSE);
-  if (S_ISDIR(file.st().st_mode) || IsReadOnly(file.st()))
-    return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (!file.Claim()) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-  if (::unlink(path.c_str()) != 0)
-    return Fail(ErrorFromErrno(errno, path), FALSE);
-  return TRUE;
-}
-
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   std::string pattern;
   if (!PosixPath(lpFileName, &pattern)) return INVALID_HANDLE_VALUE;
