@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -218,6 +219,31 @@ bool WildcardMatches(const char* mask, const char* name) {
   while (*mask == '*') ++mask;
   return *mask == '\0';
 }
+// Creates `path` already holding the delete-sharing lock, as Windows makes a
+// file and its share mode in one step: the file is made without a name
+// (O_TMPFILE), locked, and only then linked in, failing with EEXIST when the
+// name is taken. -1 with another errno where the file system or a missing
+// /proc does not allow this; the caller then creates the file by name.
+int CreateHeld(const std::string& path, int flags, mode_t mode) {
+  if ((flags & O_ACCMODE) == O_RDONLY) {
+    errno = EINVAL;
+    return -1;
+  }
+  int fd = OpenRetrying(ParentOf(path),
+                        (flags & ~(O_NOFOLLOW | O_NOCTTY)) | O_TMPFILE, mode);
+  if (fd < 0) return -1;
+  TakeUnlessHeld(fd, kHeld, kDeleting);  // nobody else can see the file yet
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) ==
+      0)
+    return fd;
+  int error = errno;
+  ::close(fd);
+  errno = error;
+  return -1;
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -272,9 +298,11 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       fd = mustCreate ? -1 : OpenRetrying(path, flags, 0);
     }
     if (fd < 0 && (mustCreate || (create && errno == ENOENT))) {
+      fd = holdsDelete ? CreateHeld(path, flags, mode) : -1;
       // O_EXCL makes the file ours: a name taken meanwhile, by a file or a
       // link, fails instead of being opened.
-      fd = OpenRetrying(path, flags | O_CREAT | O_EXCL, mode);
+      if (fd < 0 && errno != EEXIST)
+        fd = OpenRetrying(path, flags | O_CREAT | O_EXCL, mode);
       if (fd < 0 && errno == EEXIST && !mustCreate) continue;
       created = fd >= 0;
     }
