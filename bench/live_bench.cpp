@@ -14,9 +14,13 @@ std::string CpuInfoText(int processors) {
   std::string text;
   for (int i = 0; i < processors; ++i) {
     std::string n = std::to_string(i);
-    text += "processor\t: " + n + "\nphysical id\t: " + n +
-            "\ncore id\t\t: 0\nmodel name\t: Example CPU\ncpu MHz\t\t: "
-            "2400.000\n\n";
+    text += "processor\t: ";
+    text += n;
+    text += "\nphysical id\t: ";
+    text += n;
+    text +=
+        "\ncore id\t\t: 0\nmodel name\t: Example CPU\ncpu MHz\t\t: "
+        "2400.000\n\n";
   }
   return text;
 }

@@ -2,9 +2,9 @@
 // alive so that tests can catch a leak.
 #include "posix/com.h"
 
-#include <errno.h>
 #include <sys/random.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 

@@ -235,8 +235,7 @@ int CreateHeld(const std::string& path, int flags, mode_t mode) {
   TakeUnlessHeld(fd, kHeld, kDeleting);  // nobody else can see the file yet
   char self[32];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) ==
-      0)
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
     return fd;
   int error = errno;
   ::close(fd);
@@ -312,10 +311,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     DWORD refused = ERROR_SUCCESS;
     if (::fstat(fd, &st) != 0)
       refused = ErrorFromErrno(errno, path);
-    else if (!S_ISREG(st.st_mode))  // Windows refuses these too
+    else if (!S_ISREG(st.st_mode) ||  // Windows refuses these too
+             ((write || append) && !created && IsReadOnly(st)))  // even root
       refused = ERROR_ACCESS_DENIED;
-    else if ((write || append) && !created && IsReadOnly(st))
-      refused = ERROR_ACCESS_DENIED;  // even to root, as Windows does
     if (refused == ERROR_SUCCESS && holdsDelete) {
       if (!TakeUnlessHeld(fd, kHeld, kDeleting)) {
         // A delete, rename or replace of this file is under way.
