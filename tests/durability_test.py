@@ -22,6 +22,9 @@ import time
 import unittest
 
 BIN = os.environ.get("MODEL_BIN", "")
+# Under valgrind (scripts/memcheck.sh) the inputs and loops are smaller: the
+# point there is memory errors, not size or luck.
+QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
 NOBODY = 65534
 AS_NOBODY = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
 IS_ROOT = os.geteuid() == 0 and shutil.which("setpriv")
@@ -203,12 +206,12 @@ class ModelRuns(unittest.TestCase):
         # the log last must find all of its own messages there.
         repository = os.path.join(self.root, "system.mof")
         write(repository, SYSTEM_CLASS)
-        count = 5000
+        count = 200 if QUICK else 5000
         message = (b"Failed to execute the WMI Query: SELECT X FROM %s."
                    b" Error code = WBEM_E_INVALID_CLASS")
         # Of two lengths, so that a message written over another tears it.
         tags = (b"Absent", b"Absent_Too")
-        for attempt in range(3):
+        for attempt in range(1 if QUICK else 3):
             with self.subTest(attempt=attempt):
                 self.fresh()
                 runs = [self.start(repository, args=[tag.decode() + ";X"] * count)
@@ -229,14 +232,15 @@ class ModelRuns(unittest.TestCase):
     def test_killed_runs(self):
         # Runs killed at random moments: Model.txt is always the results of
         # a complete run, and the next complete run leaves no temporary file.
-        repositories = [self.repository(tag, 10000) for tag in (b"a", b"b")]
+        repositories = [self.repository(tag, 1000 if QUICK else 10000)
+                        for tag in (b"a", b"b")]
         self.fresh()
         started = time.monotonic()
         self.assertEqual(self.run_model(repositories[0][0]), (0, []))
         duration = time.monotonic() - started
         previous = read(self.txt)
         moments = random.Random(11)
-        for kill in range(100):
+        for kill in range(5 if QUICK else 100):
             repository, new = repositories[kill % 2]
             process = self.start(repository)
             time.sleep(moments.uniform(0, duration))
@@ -252,7 +256,7 @@ class ModelRuns(unittest.TestCase):
     def test_live_runs_file_is_kept(self):
         # A run stopped while it writes its temporary file is alive: another
         # run must leave that file alone, and the first run then completes.
-        big, big_txt = self.repository(b"big", 60000)
+        big, big_txt = self.repository(b"big", 5000 if QUICK else 60000)
         small, small_txt = self.repository(b"small", 10)
         self.fresh()
         for attempt in range(20):
