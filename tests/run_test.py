@@ -307,6 +307,14 @@ class RunTest(unittest.TestCase):
                    stderr=["Can not write %s\\Model.txt" % windir.path])
         self.assertEqual(done.listing, ["Model.log", "Model.txt"])
 
+    def test_full_disk_one_box_per_cause(self):
+        # Twenty messages that cannot be written: one box says so.
+        windir = WindowsDirectory(self).make()
+        done = run(windir.path, ["Nothing;A"] * 20, limit=1)
+        self.check(done, UNCHANGED, b"", code=2, stderr=[
+            "Can not write %s\\Model.log" % windir.path,
+            "Can not write %s\\Model.txt" % windir.path])
+
     def test_no_room_for_the_temporary_name(self):
         # A Windows directory so long that Model.txt still fits below
         # MAX_PATH but no temporary name beside it does. Writing Model.txt in
