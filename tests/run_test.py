@@ -71,7 +71,7 @@ def run(windir, args, fixture="machine.mof", pragmas=(), cwd=None, limit=None):
 
     try:
         done = subprocess.run([BIN] + list(args), env=env, cwd=cwd, capture_output=True,
-                              timeout=60, preexec_fn=limit_file_size if limit else None)
+                              timeout=60, preexec_fn=limit_file_size if limit is not None else None)
     finally:
         if pragmas:
             os.unlink(repository)
@@ -310,7 +310,7 @@ class RunTest(unittest.TestCase):
     def test_full_disk_one_box_per_cause(self):
         # Twenty messages that cannot be written: one box says so.
         windir = WindowsDirectory(self).make()
-        done = run(windir.path, ["Nothing;A"] * 20, limit=1)
+        done = run(windir.path, ["Nothing;A"] * 20, limit=0)
         self.check(done, UNCHANGED, b"", code=2, stderr=[
             "Can not write %s\\Model.log" % windir.path,
             "Can not write %s\\Model.txt" % windir.path])
