@@ -11,10 +11,11 @@
 //
 // The program runs as root in folders other users may write, so the file
 // functions never act through a symbolic link in the last component of a
-// path: such a link is opened, written, replaced as a source and changed
-// never (ERROR_CANT_ACCESS_FILE or ERROR_ACCESS_DENIED), only renamed over or
-// deleted as the link itself. FIFOs, devices, sockets and folders are never
-// opened as files (ERROR_ACCESS_DENIED), and opening them never blocks.
+// path: CreateFileA refuses one (ERROR_CANT_ACCESS_FILE), ReplaceFileA
+// neither replaces nor is replaced by one (ERROR_ACCESS_DENIED), attributes
+// are neither read nor set through one, and MoveFileExA and DeleteFileA move,
+// replace or delete the link itself. FIFOs, devices, sockets and folders are
+// never opened as files (ERROR_ACCESS_DENIED), and opening them never blocks.
 //
 // Sharing, as far as Windows' rules matter here: a handle opened without
 // FILE_SHARE_DELETE keeps every other caller, in this process or another,
