@@ -7,33 +7,11 @@
 #include <cstdio>
 #include <fstream>
 
+#include "posix/wbem/mof_testing.h"
 #include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 namespace {
-
-MofRepository MustParse(std::string_view text) {
-  MofRepository repo;
-  std::string error;
-  EXPECT_TRUE(ParseMof(text, "t.mof", repo, error)) << error;
-  EXPECT_EQ(error, "");
-  return repo;
-}
-
-std::vector<std::shared_ptr<const Instance>> InstancesOf(MofRepository& repo,
-                                                         const char* name) {
-  std::vector<std::shared_ptr<const Instance>> out;
-  const ClassDef* cls = repo.provider->FindClass(name);
-  EXPECT_NE(cls, nullptr) << name;
-  if (cls) {
-    EXPECT_EQ(repo.provider->Instances(*cls, {}, out), S_OK);
-  }
-  return out;
-}
-
-const CimScalar& Item(const Instance& inst, size_t prop, size_t k = 0) {
-  return inst.values.at(prop).items.at(k);
-}
 
 const char kGood[] = R"(// a comment
 #pragma namespace("\\\\.\\root\\cimv2")
