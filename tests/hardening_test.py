@@ -207,6 +207,35 @@ class HardeningTest(unittest.TestCase):
                 read = MODEL.replace(target, windows_1252(bad).encode())
                 self.assertResult(self.run_model([], repository), lines(read))
 
+    def test_injected_success_is_refused(self):
+        # A call that "fails" with a success code would hand out no object
+        # to a caller that relies on one: such a file is refused where the
+        # code stands, and the program runs on nothing.
+        for operation in ("OleInitialize", "CoInitializeSecurity", "CoCreateInstance",
+                          "ConnectServer", "ExecQuery"):
+            for code in (b"0", b"1", b"0x7FFFFFFF"):
+                with self.subTest(operation=operation, code=code):
+                    repository = self.repository(
+                        b'#pragma fail("%s", %s)\n' % (operation.encode(), code) + SYSTEM_CLASS)
+                    run = self.run_model([], repository)
+                    self.assertRefused(run, repository)
+                    self.assertIn(b":1:%d: expected a failure code" % (18 + len(operation)),
+                                  run.stderr)
+
+    def test_repository_that_is_no_regular_file(self):
+        # Refused at once: reading /dev/zero would never end and a FIFO
+        # would wait for a writer for ever.
+        fifo = os.path.join(self.root, "repo.fifo")
+        os.mkfifo(fifo)
+        for path, reason in ((b"/dev/zero", b"not a regular file"),
+                             (fifo.encode(), b"not a regular file"),
+                             (self.root.encode(), b"Is a directory")):
+            with self.subTest(path=path):
+                run = self.run_model([], path.decode())
+                self.assertEqual((run.code, run.txt, run.stderr),
+                                 (1, PREVIOUS_TXT, path + b": " + reason + b"\n"))
+                self.assertEqual(run.log, b"Failed to connect. Error code = 8004100E\r\n\r\n")
+
     def test_truncated_repository(self):
         with open(MACHINE_MOF, "rb") as f:
             whole = f.read()
