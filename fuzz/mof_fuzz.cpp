@@ -1,7 +1,8 @@
 // Fuzzes the stand-in's MOF reader, and the repository it builds: the first
 // line of the input is a WQL query, the rest the MOF text. A text that is
 // read must give a provider that answers the query; a refused one must say
-// where, as "fuzz.mof:<line>:<column>: <reason>".
+// where, as "<file>:<line>:<column>: <reason>", <file> being fuzz.mof or a
+// file it includes.
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,19 +21,22 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-// "fuzz.mof:<line>:<column>: <reason>"
+// "<file>:<line>:<column>: <reason>", the file named by at least one
+// character.
 bool IsLocatedError(const std::string& error) {
-  const std::string_view prefix = "fuzz.mof:";
-  if (error.compare(0, prefix.size(), prefix) != 0) return false;
-  const size_t lineEnd = error.find(':', prefix.size());
-  if (lineEnd == std::string::npos) return false;
-  const size_t columnEnd = error.find(": ", lineEnd + 1);
-  if (columnEnd == std::string::npos) return false;
-  return IsDigits(std::string_view(error).substr(prefix.size(),
-                                                 lineEnd - prefix.size())) &&
-         IsDigits(std::string_view(error).substr(lineEnd + 1,
-                                                 columnEnd - lineEnd - 1)) &&
-         error.size() > columnEnd + 2;
+  for (size_t at = error.find(':', 1); at != std::string::npos;
+       at = error.find(':', at + 1)) {
+    const size_t lineEnd = error.find(':', at + 1);
+    if (lineEnd == std::string::npos) return false;
+    const size_t columnEnd = error.find(": ", lineEnd + 1);
+    if (columnEnd == std::string::npos) return false;
+    const std::string_view text(error);
+    if (IsDigits(text.substr(at + 1, lineEnd - at - 1)) &&
+        IsDigits(text.substr(lineEnd + 1, columnEnd - lineEnd - 1)) &&
+        error.size() > columnEnd + 2)
+      return true;
+  }
+  return false;
 }
 
 // Reads every value, so that a dangling or half-built one shows under ASan.

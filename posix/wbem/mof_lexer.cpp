@@ -347,6 +347,19 @@ void MofLexer::LexString(Token& t) {
   Advance();
   t.kind = Tok::kString;
   while (pos_ < text_.size() && text_[pos_] != '"' && text_[pos_] != '\n') {
+    // Plain ASCII goes over in one piece: schemas are mostly long texts.
+    size_t run = pos_;
+    while (run < text_.size()) {
+      unsigned char c = static_cast<unsigned char>(text_[run]);
+      if (c >= 0x80 || c == '"' || c == '\\' || c == '\n') break;
+      ++run;
+    }
+    if (run > pos_) {
+      t.str.insert(t.str.end(), text_.begin() + pos_, text_.begin() + run);
+      col_ += static_cast<int>(run - pos_);
+      pos_ = run;
+      continue;
+    }
     if (!LexCharacter(t.str)) {
       t.kind = Tok::kError;
       return;

@@ -286,7 +286,8 @@ bool Parser::ParseClass() {
     decl.superclass = super.text;
   }
   if (!ExpectPunct('{')) return false;
-  std::unordered_set<std::string> properties, methods;
+  std::unordered_set<std::string> methods;
+  std::vector<Token> names;  // of the properties, for a refusal
   while (!IsPunct('}')) {
     Qualifiers q;
     if (!ParseQualifiers(q)) return false;
@@ -299,9 +300,8 @@ bool Parser::ParseClass() {
     if (!ParseType(q, true, prop) ||
         !ExpectName("a property or method name", feature))
       return false;
-    std::string lower = LowerName(feature.text);
     if (IsPunct('(')) {
-      if (!methods.insert(lower).second)
+      if (!methods.insert(LowerName(feature.text)).second)
         return Fail(feature, "method " + std::string(feature.text) +
                                  " is already declared in class " + decl.name);
       if (!ParseMethodRest(decl.name, feature)) return false;
@@ -309,9 +309,6 @@ bool Parser::ParseClass() {
     }
     if (prop.name == "void")
       return Fail(feature, "only a method is of type void");
-    if (!properties.insert(lower).second)
-      return Fail(feature, "property " + std::string(feature.text) +
-                               " is already declared in class " + decl.name);
     prop.name = feature.text;
     prop.key = q.key;
     if (!ParseArraySuffix(prop)) return false;
@@ -324,6 +321,7 @@ bool Parser::ParseClass() {
     if (!ExpectPunct(';')) return false;
     decl.properties.push_back(std::move(prop));
     decl.defaults.push_back(std::move(value));
+    names.push_back(feature);
   }
   Take();  // '}'
   if (!ExpectPunct(';')) return false;
@@ -336,7 +334,9 @@ bool Parser::ParseClass() {
                           " is not declared, and #pragma classflags "
                           "\"updateonly\" forbids new classes");
   std::string error;
-  if (!provider_->Declare(std::move(decl), error)) return Fail(name, error);
+  size_t twice = MofProvider::npos;
+  if (!provider_->Declare(std::move(decl), error, &twice))
+    return Fail(twice < names.size() ? names[twice] : name, error);
   return true;
 }
 

@@ -126,7 +126,8 @@ class Parser {
   // ---- mof_values.cpp
   bool ParseInstance(const Qualifiers& q, int depth,
                      std::shared_ptr<Instance>& out);
-  bool ParseInstanceProperty(Instance& inst, std::vector<bool>& set, int depth);
+  bool ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
+                             size_t& next, int depth);
   bool ParseOpenValue(const ClassDef& cls, const Token& name, size_t& index,
                       CimValue& value, int depth);
   bool ParseValue(const PropertyDef& prop, CimValue& out, int depth);

@@ -99,8 +99,9 @@ bool MofProvider::IsOpen(const ClassDef& cls) const {
 }
 
 // The properties of a class: its parent's, each override in its parent's
-// place, then its own new ones in declaration order.
-void MofProvider::Build(Record* rec) {
+// place, then its own new ones in declaration order. Returns the index into
+// rec->own of a property declared twice, or npos.
+size_t MofProvider::Build(Record* rec) {
   ClassDef& def = *rec->def;
   def.superclass = rec->parent ? rec->parent->def->name : std::string();
   def.properties =
@@ -108,10 +109,15 @@ void MofProvider::Build(Record* rec) {
   rec->defaults = rec->parent ? rec->parent->defaults : std::vector<CimValue>();
   rec->index = rec->parent ? rec->parent->index
                            : std::unordered_map<std::string, size_t>();
+  rec->index.reserve(rec->index.size() + rec->own.size());
+  std::vector<bool> declared(def.properties.size() + rec->own.size());
+  size_t duplicate = npos;
   for (size_t k = 0; k < rec->own.size(); ++k) {
     const PropertyDef& p = rec->own[k];
     auto [it, added] =
         rec->index.emplace(LowerName(p.name), def.properties.size());
+    if (declared[it->second] && duplicate == npos) duplicate = k;
+    declared[it->second] = true;
     if (added) {
       def.properties.push_back(p);
       rec->defaults.emplace_back();
@@ -123,14 +129,21 @@ void MofProvider::Build(Record* rec) {
     }
     if (rec->ownDefaults[k]) rec->defaults[it->second] = *rec->ownDefaults[k];
   }
+  return duplicate;
 }
 
 // Rebuilds `top` and every class below it, and moves their instances'
 // values to the new places of their properties.
-bool MofProvider::Rebuild(Record* top, std::string& error) {
+bool MofProvider::Rebuild(Record* top, std::string& error, size_t* duplicate) {
   for (Record* rec : Subtree(top)) {
     std::vector<PropertyDef> old = std::move(rec->def->properties);
-    Build(rec);
+    size_t twice = Build(rec);
+    if (twice != npos) {
+      error = "property " + rec->own[twice].name +
+              " is already declared in class " + rec->def->name;
+      if (duplicate) *duplicate = twice;
+      return false;
+    }
     auto move = [&](Instance& inst) {
       std::vector<CimValue> values = rec->defaults;
       std::vector<std::optional<HRESULT>> fails;
@@ -160,14 +173,18 @@ bool MofProvider::Rebuild(Record* top, std::string& error) {
   return true;
 }
 
-const ClassDef* MofProvider::Declare(Declaration decl, std::string& error) {
+const ClassDef* MofProvider::Declare(Declaration decl, std::string& error,
+                                     size_t* duplicate) {
   auto it = byName_.find(LowerName(decl.name));
   Record* rec = it == byName_.end() ? NewRecord(decl.name) : it->second;
   Record* parent = nullptr;
   if (!decl.superclass.empty()) {
     const ClassDef* super = FindClass(decl.superclass);
     parent = super ? RecordOf(*super) : RecordOf(*DeclareOpen(decl.superclass));
-    for (Record* up = parent; up; up = up->parent) {
+    // Only a class with subclasses can be its own ancestor; looking up from
+    // every new class would make a long chain of classes cost its square.
+    bool mayLoop = parent == rec || !rec->children.empty();
+    for (Record* up = parent; mayLoop && up; up = up->parent) {
       if (up == rec) {
         error = "class " + decl.name + " would derive from itself";
         return nullptr;
@@ -187,7 +204,7 @@ const ClassDef* MofProvider::Declare(Declaration decl, std::string& error) {
   rec->ownDefaults = std::move(decl.defaults);
   rec->open = false;
   rec->guessedTypes.clear();
-  if (!Rebuild(rec, error)) return nullptr;
+  if (!Rebuild(rec, error, duplicate)) return nullptr;
   return rec->def.get();
 }
 
@@ -208,7 +225,7 @@ size_t MofProvider::AddOpenProperty(const ClassDef& cls, PropertyDef prop,
     return index;
   }
   std::string ignored;  // only type changes fail, and this is none
-  Rebuild(rec, ignored);
+  Rebuild(rec, ignored, nullptr);
   return PropertyIndex(cls, prop.name);
 }
 
@@ -229,7 +246,7 @@ void MofProvider::SetType(const ClassDef& cls, size_t index, CimType type,
   rec->def->properties[index].isArray = isArray;
   // Only NULL values exist yet, so no instance can refuse the change.
   std::string ignored;
-  if (!rec->children.empty()) Rebuild(rec, ignored);
+  if (!rec->children.empty()) Rebuild(rec, ignored, nullptr);
 }
 
 size_t MofProvider::PropertyIndex(const ClassDef& cls,

@@ -47,9 +47,11 @@ class MofProvider : public Provider {
   // subclasses and instances follow, values matched by property name. A
   // superclass the repository does not hold is declared first as an open
   // class with no properties. Null, with `error` set, when the class would
-  // derive from itself or a property that an instance holds a value of
-  // would change its type.
-  const ClassDef* Declare(Declaration decl, std::string& error);
+  // derive from itself, declares a property twice (its index into
+  // decl.properties then in `duplicate`) or a property that an instance
+  // holds a value of would change its type.
+  const ClassDef* Declare(Declaration decl, std::string& error,
+                          size_t* duplicate);
 
   // An open class stands for one that was never declared: an unknown
   // superclass, or the class of an instance whose class is unknown. It
@@ -88,8 +90,8 @@ class MofProvider : public Provider {
   struct Record;
   Record* RecordOf(const ClassDef& cls) const;
   Record* NewRecord(std::string_view name);
-  bool Rebuild(Record* top, std::string& error);
-  void Build(Record* rec);
+  bool Rebuild(Record* top, std::string& error, size_t* duplicate);
+  size_t Build(Record* rec);
 
   std::vector<std::unique_ptr<Record>> records_;
   std::unordered_map<std::string, Record*> byName_;  // lower-case name

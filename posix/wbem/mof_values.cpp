@@ -132,7 +132,9 @@ bool Parser::ParseInstance(const Qualifiers& q, int depth,
   childNesting_ = 0;
   std::vector<bool> set(cls->properties.size());
   bool ok = true;
-  while (ok && !IsPunct('}')) ok = ParseInstanceProperty(*inst, set, depth);
+  size_t next = 0;
+  while (ok && !IsPunct('}'))
+    ok = ParseInstanceProperty(*inst, set, next, depth);
   valueOwner_ = std::move(outerOwner);
   int nesting = childNesting_ + 1;
   childNesting_ = std::max(outerNesting, nesting);
@@ -149,7 +151,7 @@ bool Parser::ParseInstance(const Qualifiers& q, int depth,
 // "[qualifiers] Name = value;", or "[qualifiers] Name;" for a value that a
 // property provider would supply, which leaves the class default.
 bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
-                                   int depth) {
+                                   size_t& next, int depth) {
   const ClassDef& cls = *inst.cls;
   Qualifiers pq;
   if (!ParseQualifiers(pq)) return false;
@@ -159,7 +161,12 @@ bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
                   "property");
   Token propName;
   if (!ExpectName("a property name", propName)) return false;
-  size_t i = provider_->PropertyIndex(cls, propName.text);
+  // Instances mostly set properties in their class's order, which saves
+  // looking each name up.
+  size_t i = next < cls.properties.size() &&
+                     SameName(cls.properties[next].name, propName.text)
+                 ? next
+                 : provider_->PropertyIndex(cls, propName.text);
   if (i == MofProvider::npos && !provider_->IsOpen(cls))
     return Fail(propName, "class " + cls.name + " has no property " +
                               std::string(propName.text));
@@ -182,6 +189,7 @@ bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
   }
   if (i >= set.size()) set.resize(cls.properties.size());
   set[i] = true;
+  next = i + 1;
   if (pq.failNext) {
     inst.failPropertyNext.resize(cls.properties.size());
     inst.failPropertyNext[i] = pq.failNext;
