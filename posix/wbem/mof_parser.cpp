@@ -21,8 +21,7 @@ bool Parser::ReadFile(std::string_view bytes, const std::string& fileName,
   pendingOf_.clear();
   provider_ = Namespace("root\\cimv2");
   namespace_ = "root\\cimv2";
-  if (provider_ && ReadSource(bytes, fileName, id) && ResolveAliases())
-    return true;
+  if (ReadSource(bytes, fileName, id) && ResolveAliases()) return true;
   if (error_.empty()) error_ = fileName + ": not read";
   return false;
 }
@@ -333,6 +332,7 @@ bool Parser::ParseClass() {
     return Fail(name, "class " + decl.name +
                           " is not declared, and #pragma classflags "
                           "\"updateonly\" forbids new classes");
+  if (recording_) recording_->push_back(decl);
   std::string error;
   size_t twice = MofProvider::npos;
   if (!provider_->Declare(std::move(decl), error, &twice))

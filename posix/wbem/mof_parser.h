@@ -147,6 +147,7 @@ class Parser {
   bool Include(const Token& at, const std::u16string& name);
   bool SetNamespace(const Token& at, const std::u16string& path);
   MofProvider* Namespace(const std::string& path);
+  static const std::vector<MofProvider::Declaration>& SystemClasses();
 
   std::string error_;
   Source* src_ = nullptr;
@@ -166,6 +167,8 @@ class Parser {
   std::vector<Pending> pending_;
   std::unordered_map<const Instance*, std::vector<size_t>> pendingOf_;
   int childNesting_ = 0;  // deepest embedding in the instance being read
+  // Where ParseClass keeps a copy of each declaration, when set.
+  std::vector<MofProvider::Declaration>* recording_ = nullptr;
   std::shared_ptr<Instance> valueOwner_;  // whose values are being read
   size_t item_ = 0;  // the array element being read, 0 for a scalar
 };

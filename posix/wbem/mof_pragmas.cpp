@@ -263,18 +263,30 @@ bool Parser::SetNamespace(const Token& at, const std::u16string& text) {
   return true;
 }
 
+// The system classes' declarations, read once per process.
+const std::vector<MofProvider::Declaration>& Parser::SystemClasses() {
+  static const std::vector<MofProvider::Declaration> classes = [] {
+    std::vector<MofProvider::Declaration> out;
+    Parser parser;
+    MofProvider scratch;
+    parser.provider_ = &scratch;
+    parser.recording_ = &out;
+    parser.ReadSource(kSystemClasses, "<system classes>", nullptr);
+    return out;
+  }();
+  return classes;
+}
+
 // The repository of a namespace, made with the system classes when new.
 MofProvider* Parser::Namespace(const std::string& path) {
   auto [it, added] = namespaces_.emplace(LowerName(path), nullptr);
-  if (!added) return it->second.get();
-  it->second = std::make_unique<MofProvider>();
-  MofProvider* outer = provider_;
-  size_t bytesRead = bytesRead_;  // the files' bytes only
-  provider_ = it->second.get();
-  bool ok = ReadSource(kSystemClasses, "<system classes>", nullptr);
-  provider_ = outer;
-  bytesRead_ = bytesRead;
-  return ok ? it->second.get() : nullptr;
+  if (added) {
+    it->second = std::make_unique<MofProvider>();
+    std::string ignored;  // the system classes are well formed
+    for (const MofProvider::Declaration& decl : SystemClasses())
+      it->second->Declare(decl, ignored, nullptr);
+  }
+  return it->second.get();
 }
 
 }  // namespace posix_wmi
