@@ -27,9 +27,9 @@ struct Schema {
   std::vector<std::string> files;
   size_t bytes = 0;
 
-  Schema() {
-    dir = std::filesystem::temp_directory_path().string() + "/mof_bench." +
-          std::to_string(getpid());
+  Schema()
+      : dir(std::filesystem::temp_directory_path().string() + "/mof_bench." +
+            std::to_string(getpid())) {
     std::filesystem::create_directories(dir + "/Core");
     std::mt19937 random(12);
     std::string includes = "// A generated schema of " +

@@ -53,7 +53,9 @@ TEST(MofValues, ReadsNumbersAndTextAsTheCompilerDoes) {
   MofRepository repo = MustParse(std::string(kTypes) +
                                  "instance of T { A = {1, NULL, 3};"
                                  " Texts = {NULL, \"b\"}; O = {NULL}; };");
-  const Instance& inst = *InstancesOf(repo, "T")[0];
+  auto found = InstancesOf(repo, "T");
+  ASSERT_EQ(found.size(), 1u);
+  const Instance& inst = *found[0];
   EXPECT_EQ(inst.values[8].items,
             (std::vector<CimScalar>{uint64_t{1}, uint64_t{0}, uint64_t{3}}));
   EXPECT_EQ(inst.values[9].items,
@@ -130,7 +132,9 @@ instance of Derived { Name = "d";
   EXPECT_EQ(p[6].refClass, "");
   EXPECT_EQ(p[7].refClass, "Base");
   EXPECT_EQ(p[8].type, CimType::kObject);
-  const Instance& d = *InstancesOf(repo, "Derived")[0];
+  auto deriveds = InstancesOf(repo, "Derived");
+  ASSERT_EQ(deriveds.size(), 1u);
+  const Instance& d = *deriveds[0];
   EXPECT_EQ(std::get<std::u16string>(Item(d, 1)), u"base");  // inherited
   EXPECT_EQ(std::get<uint64_t>(Item(d, 2)), 5u);             // overridden
   EXPECT_EQ(std::get<std::shared_ptr<const Instance>>(Item(d, 8))->cls->name,

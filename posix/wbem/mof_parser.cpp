@@ -333,10 +333,10 @@ bool Parser::ParseClass() {
                           " is not declared, and #pragma classflags "
                           "\"updateonly\" forbids new classes");
   if (recording_) recording_->push_back(decl);
-  std::string error;
+  std::string refusal;
   size_t twice = MofProvider::npos;
-  if (!provider_->Declare(std::move(decl), error, &twice))
-    return Fail(twice < names.size() ? names[twice] : name, error);
+  if (!provider_->Declare(std::move(decl), refusal, &twice))
+    return Fail(twice < names.size() ? names[twice] : name, refusal);
   return true;
 }
 
@@ -381,8 +381,8 @@ bool Parser::ParseArraySuffix(PropertyDef& prop) {
 // parameters are checked for form and dropped.
 bool Parser::ParseMethodRest(const std::string& cls, const Token& name) {
   Take();  // '('
-  std::unordered_set<std::string> seen;
   if (!IsPunct(')')) {
+    std::unordered_set<std::string> seen;
     for (;;) {
       Qualifiers q;
       PropertyDef param;

@@ -165,9 +165,9 @@ bool MofProvider::Rebuild(Record* top, std::string& error, size_t* duplicate) {
       inst.failPropertyNext = std::move(fails);
       return true;
     };
-    for (auto& entry : rec->listed)
+    for (const auto& entry : rec->listed)
       if (!move(*entry.second)) return false;
-    for (auto& inst : rec->embedded)
+    for (const auto& inst : rec->embedded)
       if (!move(*inst)) return false;
   }
   return true;
@@ -245,8 +245,10 @@ void MofProvider::SetType(const ClassDef& cls, size_t index, CimType type,
   rec->def->properties[index].type = type;
   rec->def->properties[index].isArray = isArray;
   // Only NULL values exist yet, so no instance can refuse the change.
-  std::string ignored;
-  if (!rec->children.empty()) Rebuild(rec, ignored, nullptr);
+  if (!rec->children.empty()) {
+    std::string ignored;
+    Rebuild(rec, ignored, nullptr);
+  }
 }
 
 size_t MofProvider::PropertyIndex(const ClassDef& cls,
@@ -311,8 +313,8 @@ void MofProvider::Complete() {
       inst.values.resize(n);
       if (!inst.failPropertyNext.empty()) inst.failPropertyNext.resize(n);
     };
-    for (auto& entry : rec->listed) pad(*entry.second);
-    for (auto& inst : rec->embedded) pad(*inst);
+    for (const auto& entry : rec->listed) pad(*entry.second);
+    for (const auto& inst : rec->embedded) pad(*inst);
   }
 }
 
