@@ -124,6 +124,15 @@ TEST_F(MofFiles, IncludesFilesRelativeToTheIncluder) {
   EXPECT_EQ(error_, dir_ +
                         "/broken.mof:2:8: expected a property or method "
                         "name, found end of file");
+  for (int i = 0; i <= 64; ++i)
+    Write("deep" + std::to_string(i) + ".mof",
+          "#pragma include(\"deep" + std::to_string(i + 1) + ".mof\")");
+  Write("deep65.mof", "class Deep {};");
+  EXPECT_EQ(Load(dir_ + "/deep1.mof"), S_OK) << error_;
+  EXPECT_EQ(Load(dir_ + "/deep0.mof"), WBEM_E_INVALID_SYNTAX);
+  EXPECT_EQ(error_, dir_ +
+                        "/deep64.mof:1:17: included files nested more "
+                        "than 64 deep");
   mkfifo((dir_ + "/fifo.mof").c_str(), 0600);
   std::string fifo =
       Write("fifo-includer.mof", "#pragma include(\"fifo.mof\")");

@@ -238,7 +238,7 @@ bool Parser::Include(const Token& at, const std::u16string& name) {
     if (slash != std::string::npos)
       path = src_->fileName.substr(0, slash + 1) + path;
   }
-  if (reading_.size() >= static_cast<size_t>(kMaxIncludeDepth))
+  if (reading_.size() > static_cast<size_t>(kMaxIncludeDepth))
     return Fail(at, "included files nested more than " +
                         std::to_string(kMaxIncludeDepth) + " deep");
   std::string bytes, why;
