@@ -1,11 +1,12 @@
 // Fuzzes the stand-in's MOF reader, and the repository it builds: the first
 // line of the input is a WQL query, the rest the MOF text. A text that is
-// read must give a provider that answers the query; a refused one must say
-// where, as "<file>:<line>:<column>: <reason>", <file> being fuzz.mof or a
-// file it includes.
+// read must give providers (one per namespace) that answer the query; a refused
+// one must say where, as "<file>:<line>:<column>: <reason>", <file> being
+// fuzz.mof or a file it includes.
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "fuzz/reader.h"
 #include "posix/wbem/mof.h"
@@ -84,17 +85,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   posix_wmi::WqlQuery parsed;
   if (posix_wmi::ParseWql(query, parsed) != S_OK) return 0;
-  const posix_wmi::ClassDef* cls =
-      repository.provider->FindClass(parsed.className);
-  if (!cls) return 0;
-  std::vector<size_t> selected;
-  if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) return 0;
-  std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
-  FUZZ_CHECK(repository.provider->Instances(*cls, selected, instances) == S_OK);
+  // The query goes to every namespace the text made, root\cimv2 first.
+  std::vector<posix_wmi::Provider*> providers{repository.provider.get()};
+  for (const auto& entry : repository.namespaces)
+    providers.push_back(entry.second.get());
   size_t total = 0;
-  for (const auto& instance : instances) {
-    FUZZ_CHECK(instance);
-    total += Touch(*instance, 0);
+  for (posix_wmi::Provider* provider : providers) {
+    const posix_wmi::ClassDef* cls = provider->FindClass(parsed.className);
+    if (!cls) continue;
+    std::vector<size_t> selected;
+    if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) continue;
+    std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
+    FUZZ_CHECK(provider->Instances(*cls, selected, instances) == S_OK);
+    for (const auto& instance : instances) {
+      FUZZ_CHECK(instance);
+      total += Touch(*instance, 0);
+    }
   }
   volatile size_t sink = total;
   (void)sink;

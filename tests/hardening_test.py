@@ -236,6 +236,26 @@ class HardeningTest(unittest.TestCase):
                                  (1, PREVIOUS_TXT, path + b": " + reason + b"\n"))
                 self.assertEqual(run.log, b"Failed to connect. Error code = 8004100E\r\n\r\n")
 
+    @unittest.skipIf(QUICK, "valgrind and the sanitizers reserve more address space than this")
+    def test_repository_larger_than_memory(self):
+        # Running out of memory while reading is an answer of the service,
+        # WBEM_E_OUT_OF_MEMORY, never an exception that ends the program.
+        items = b"".join(b'instance of Item { Id = %d; Name = "item %d of many"; };\n' % (i, i)
+                         for i in range(300000))
+        repository = self.repository(
+            SYSTEM_CLASS + b"class Item { [key] uint32 Id; string Name; };\n" + items)
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+        self.fresh()
+        done = subprocess.run([BIN], env=environment(self.windir, repository),
+                              capture_output=True, timeout=TIMEOUT,
+                              preexec_fn=small_address_space)
+        run = Run(done, self.windir)
+        self.assertEqual((run.code, run.txt, run.stderr),
+                         (1, PREVIOUS_TXT, repository.encode() + b": out of memory\n"))
+        self.assertEqual(run.log, b"Failed to connect. Error code = 80041006\r\n\r\n")
+
     def test_truncated_repository(self):
         with open(MACHINE_MOF, "rb") as f:
             whole = f.read()
