@@ -351,18 +351,23 @@ bool Parser::ParseType(const Qualifiers& q, bool method, PropertyDef& prop) {
         "a type (sint8 .. uint64, real32, real64, boolean, string, datetime, "
         "char16, object, a class name or 'ClassName ref')");
   type = Take();
-  std::optional<CimType> cim = CimTypeNamed(type.text);
-  if (IsKeyword("ref") && (!cim || *cim == CimType::kObject)) {
+  // A plain flag and type rather than the optional: GCC reads an empty
+  // optional's payload where valgrind sees it.
+  bool named = false;
+  CimType cim = CimType::kObject;
+  if (std::optional<CimType> t = CimTypeNamed(type.text))
+    named = true, cim = *t;
+  if (IsKeyword("ref") && cim == CimType::kObject) {
     Take();
     prop.type = CimType::kReference;
-    if (!cim) prop.refClass = type.text;
+    if (!named) prop.refClass = type.text;
     return true;
   }
   if (method && SameName(type.text, "void")) {
     prop.name = "void";
     return true;
   }
-  prop.type = cim ? *cim : CimType::kObject;
+  prop.type = cim;
   if (q.embedded && prop.type == CimType::kString) prop.type = CimType::kObject;
   return true;
 }
