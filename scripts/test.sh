@@ -181,6 +181,14 @@ stage "build default" build default
 stage unit ctest --preset default -j "$jobs" -L '^unit$'
 stage e2e ctest --preset default -j "$jobs" -LE '^unit$'
 [ -z "${running[install]:-}" ] || stage_wait install
+if [ -z "$quick" ]; then
+  # clang-tidy needs only the compile commands (the fuzz targets' come with
+  # configuring their build), so the static checks run beside all the other
+  # stages at the lowest priority, on the cycles that those leave: linking,
+  # Wine, packaging, test runs that keep one core busy.
+  cmake --preset fuzz >"$logs/configure-fuzz.log" 2>&1
+  stage_start lint nice -n 19 scripts/lint.sh
+fi
 stage "build mingw" build mingw
 # The Wine stage mostly waits for Wine; the later builds use the cores.
 later=(release mingw-release)
@@ -197,7 +205,7 @@ if [ -z "$quick" ]; then
   stage asan ctest --preset asan -j "$jobs"
   stage fuzz scripts/fuzz.sh 20
   stage memcheck scripts/memcheck.sh
-  stage lint scripts/lint.sh
+  stage_wait lint
 fi
 wait
 
