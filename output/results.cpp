@@ -3,30 +3,12 @@
 // never sees half a file and a failed run keeps the previous results.
 #include "output/results.h"
 
-#include <cstdio>
-
+#include "output/replace.h"
 #include "output/textfile.h"
 
 std::vector<std::string> g_resultLines;
 
 namespace {
-
-// Creates a new, uniquely named file in `directory`. Another run writing at
-// the same time, or a file left by one that died, only costs another name.
-HANDLE CreateFileBeside(const std::string& directory, std::string& path) {
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof name, "\\Model.%lu.%d.tmp",
-                  static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-    path = directory + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-  }
-  return INVALID_HANDLE_VALUE;
-}
 
 // Writes Model.txt directly, for a folder where no new file can be made but
 // the existing Model.txt can still be written.
@@ -63,20 +45,20 @@ void WriteResults() {
   if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-  std::string newPath;
-  HANDLE file = CreateFileBeside(directory, newPath);
-  if (file == INVALID_HANDLE_VALUE) {
-    WriteInPlace(path, bytes);
-    return;
+  DWORD error = 0;
+  switch (ReplaceFileContents(directory, "Model", path, bytes, &error)) {
+    case ReplaceResult::kReplaced:
+      return;
+    case ReplaceResult::kNoNewFile:
+      WriteInPlace(path, bytes);
+      return;
+    case ReplaceResult::kNotWritten:
+      ShowMessage("Can not write " + path);
+      return;
+    case ReplaceResult::kNotMoved:
+      // A Model.txt that cannot be replaced is one that cannot be opened
+      // for writing.
+      ShowMessage("Can not open " + path);
+      return;
   }
-  bool written = WriteBytes(file, bytes) && FlushFileBuffers(file);
-  written = CloseHandle(file) && written;
-  if (written &&
-      MoveFileExA(newPath.c_str(), path.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return;
-  DeleteFileA(newPath.c_str());
-  // A Model.txt that cannot be replaced is one that cannot be opened for
-  // writing.
-  ShowMessage((written ? "Can not open " : "Can not write ") + path);
 }

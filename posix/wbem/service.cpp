@@ -92,6 +92,13 @@ class Services : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
   explicit Services(std::shared_ptr<Namespace> ns) : ns_(std::move(ns)) {}
 
+  HRESULT GetObject(const BSTR strObjectPath, LONG, IWbemContext*,
+                    IWbemClassObject** ppObject,
+                    IWbemCallResult** ppCallResult) override {
+    if (ppCallResult) *ppCallResult = nullptr;
+    return posix_wmi::GetClassObject(ns_, strObjectPath, ppObject);
+  }
+
   HRESULT ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, LONG,
                     IWbemContext*, IEnumWbemClassObject** ppEnum) override {
     if (!ppEnum) return WBEM_E_INVALID_PARAMETER;
