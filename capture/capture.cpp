@@ -13,6 +13,9 @@ struct CapturedProperty {
   CIMTYPE type = CIM_STRING;
   bool key = false;
   std::string boundClass;  // of a reference or an embedded object, if named
+  // A datetime property with a value that is no CIM datetime, declared as a
+  // string so that a reader takes the value as it is.
+  bool datetimeAsString = false;
 };
 
 struct CapturedClass {
@@ -85,6 +88,28 @@ CapturedProperty* FindProperty(CapturedClass& cls, const std::string& name) {
   return nullptr;
 }
 
+bool IsMalformedDatetime(const VARIANT& v) {
+  return v.vt == VT_BSTR &&
+         !IsCimDatetime(v.bstrVal, v.bstrVal ? SysStringLen(v.bstrVal) : 0);
+}
+
+// Whether a datetime value (or an element of a datetime array) is no CIM
+// datetime, as some WMI providers hand out.
+bool HoldsMalformedDatetime(const VARIANT& value) {
+  if (value.vt == (VT_ARRAY | VT_BSTR) && value.parray) {
+    ULONG count =
+        value.parray->cDims == 1 ? value.parray->rgsabound[0].cElements : 0;
+    for (ULONG k = 0; k < count; ++k) {
+      VARIANT element;
+      if (BorrowElement(value.parray, VT_BSTR, k, &element) &&
+          IsMalformedDatetime(element))
+        return true;
+    }
+    return false;
+  }
+  return IsMalformedDatetime(value);
+}
+
 void AppendDeclaration(std::string& out, const CapturedClass& cls) {
   out += "class " + cls.name + "\n{\n";
   for (const CapturedProperty& p : cls.properties) {
@@ -93,10 +118,12 @@ void AppendDeclaration(std::string& out, const CapturedClass& cls) {
     if ((p.type & ~CIM_FLAG_ARRAY) == CIM_REFERENCE)
       out += (p.boundClass.empty() ? "object" : p.boundClass) + " ref";
     else
-      out += CimTypeKeyword(p.type);
+      out += p.datetimeAsString ? "string" : CimTypeKeyword(p.type);
     out += " " + p.name;
     if (p.type & CIM_FLAG_ARRAY) out += "[]";
-    out += ";\n";
+    out += ";";
+    if (p.datetimeAsString) out += "  // datetime; a value is no CIM datetime";
+    out += "\n";
   }
   out += "};\n\n";
 }
@@ -148,16 +175,15 @@ HRESULT MofCapture::ReadDefinition(IWbemClassObject* object,
       cls.properties.push_back(std::move(property));
   }
   object->EndEnumeration();
-  if (hr == WBEM_S_NO_MORE_DATA) return S_OK;
-  return FAILED(hr) ? hr : WBEM_E_FAILED;
+  // Another success code ends the walk short: the object is not whole.
+  return hr == WBEM_S_NO_MORE_DATA ? S_OK : hr;
 }
 
 HRESULT MofCapture::AddClass(const std::string& name) {
   Bstr path(AnsiToBstr(name));
   if (!path.p) return WBEM_E_OUT_OF_MEMORY;
   Com<IWbemClassObject> definition;
-  HRESULT hr =
-      services_->GetObject(path.p, 0, nullptr, &definition.p, nullptr);
+  HRESULT hr = services_->GetObject(path.p, 0, nullptr, &definition.p, nullptr);
   if (FAILED(hr)) return hr;
   if (!definition.p) return WBEM_E_FAILED;
 
@@ -189,8 +215,8 @@ HRESULT MofCapture::AddClass(const std::string& name) {
   }
   cls->requested = true;
   hr = ReadDefinition(definition.p, *cls);
-  if (SUCCEEDED(hr)) hr = AppendInstances(*cls, spelled);
-  if (SUCCEEDED(hr)) return S_OK;
+  if (hr == S_OK) hr = AppendInstances(*cls, spelled);
+  if (hr == S_OK) return S_OK;
 
   classes_.resize(saved.size());
   for (size_t i = 0; i < saved.size(); ++i) {
@@ -209,8 +235,9 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
   if (!language.p || !query.p) return WBEM_E_OUT_OF_MEMORY;
   Com<IEnumWbemClassObject> objects;
   HRESULT hr = services_->ExecQuery(
-      language.p, query.p, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-      nullptr, &objects.p);
+      language.p, query.p,
+      WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+      &objects.p);
   if (FAILED(hr)) return hr;
   if (!objects.p) return S_OK;
   for (;;) {
@@ -221,7 +248,7 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
     if (returned == 1 && object.p) {
       std::string text = "instance of " + cls.name + "\n{\n";
       HRESULT walk = AppendObject(text, object.p, cls, 1);
-      if (FAILED(walk)) return walk;
+      if (walk != S_OK) return walk;
       cls.instances += text + "};\n\n";
     }
     if (hr != WBEM_S_NO_ERROR) return S_OK;
@@ -249,16 +276,19 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
     }
     // The declaration's type, which the reader will check the value against.
     type = property->type;
+    if ((type & ~CIM_FLAG_ARRAY) == CIM_DATETIME &&
+        HoldsMalformedDatetime(value.v))
+      property->datetimeAsString = true;
     Indent(out, depth);
     out += property->name + " = ";
-    hr = AppendValue(out, value.v, type, cls.name + "." + property->name,
-                     depth);
-    if (FAILED(hr)) break;
+    hr =
+        AppendValue(out, value.v, type, cls.name + "." + property->name, depth);
+    if (hr != S_OK) break;
     out += ";\n";
   }
   object->EndEnumeration();
-  if (hr == WBEM_S_NO_MORE_DATA) return S_OK;
-  return FAILED(hr) ? hr : WBEM_E_FAILED;
+  // Another success code ends the walk short: the object is not whole.
+  return hr == WBEM_S_NO_MORE_DATA ? S_OK : hr;
 }
 
 HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
@@ -281,7 +311,7 @@ HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
         return WBEM_E_TYPE_MISMATCH;
       if (k > 0) out += ", ";
       HRESULT hr = AppendValue(out, element, base, where, depth);
-      if (FAILED(hr)) return hr;
+      if (hr != S_OK) return hr;
     }
     out += '}';
     return S_OK;
@@ -292,9 +322,9 @@ HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
     return AppendEmbedded(out, value.punkVal, depth);
   }
   HRESULT hr = AppendScalar(out, value, base);
-  if (hr == S_FALSE)
-    losses_.push_back(where + ": an infinity or NaN, written as NULL");
-  return hr;
+  if (hr != S_FALSE) return hr;
+  losses_.push_back(where + ": an infinity or NaN, written as NULL");
+  return S_OK;
 }
 
 HRESULT MofCapture::AppendEmbedded(std::string& out, IUnknown* unknown,
@@ -315,7 +345,7 @@ HRESULT MofCapture::AppendEmbedded(std::string& out, IUnknown* unknown,
   Indent(out, depth);
   out += "{\n";
   hr = AppendObject(out, object.p, *cls, depth + 1);
-  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return hr;
   Indent(out, depth);
   out += "}";
   return S_OK;
@@ -335,8 +365,8 @@ HRESULT MofCapture::EmbeddedClass(IWbemClassObject* object,
   auto created = std::make_unique<CapturedClass>();
   created->name = className;
   Com<IWbemClassObject> definition;
-  if (SUCCEEDED(services_->GetObject(name.v.bstrVal, 0, nullptr,
-                                     &definition.p, nullptr)) &&
+  if (SUCCEEDED(services_->GetObject(name.v.bstrVal, 0, nullptr, &definition.p,
+                                     nullptr)) &&
       definition.p)
     ReadDefinition(definition.p, *created);
   classes_.push_back(std::move(created));
@@ -365,7 +395,8 @@ std::string MofCapture::Text() const {
         continue;
       }
       bool known = false;
-      for (const std::string& m : missing) known = known || SameName(m, p.boundClass);
+      for (const std::string& m : missing)
+        known = known || SameName(m, p.boundClass);
       if (!known) missing.push_back(p.boundClass);
     }
     visiting.pop_back();

@@ -21,8 +21,9 @@ class MofCapture {
   MofCapture(const MofCapture&) = delete;
   MofCapture& operator=(const MofCapture&) = delete;
 
-  // Captures the class `name` (ANSI) and its instances. On failure returns
-  // the failing WMI status and leaves the capture as it was before the call.
+  // Captures the class `name` (ANSI) and its instances: S_OK. Otherwise
+  // returns the WMI status that stopped it (a success code when a property
+  // walk ended short) and leaves the capture as it was before the call.
   HRESULT AddClass(const std::string& name);
 
   // The declarations, then the instances of every class added, in the

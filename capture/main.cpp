@@ -23,10 +23,14 @@ namespace {
 constexpr const char* kTool = "model-capture";
 
 const char* const kDefaultClasses[] = {
-    "Win32_BaseBoard",         "Win32_BIOS",
-    "Win32_CDROMDrive",        "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct", "Win32_DiskDrive",
-    "Win32_OperatingSystem",   "Win32_Processor",
+    "Win32_BaseBoard",
+    "Win32_BIOS",
+    "Win32_CDROMDrive",
+    "Win32_ComputerSystem",
+    "Win32_ComputerSystemProduct",
+    "Win32_DiskDrive",
+    "Win32_OperatingSystem",
+    "Win32_Processor",
 };
 
 void Fail(const std::string& what) {
@@ -43,9 +47,9 @@ std::string StatusText(HRESULT hr) {
 // The system's wording for a Windows error code, without its line break.
 std::string SystemReason(DWORD error) {
   char text[512];
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, text, sizeof text, nullptr);
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, text, sizeof text, nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
                         text[length - 1] == ' '))
     --length;
@@ -117,8 +121,9 @@ std::string Header(const std::string& machine, const std::string& command) {
   text += std::string("// Captured ") + when + " by " + kTool + " " +
           MODEL_VERSION + "\n";
   text += "// Command line: " + CommentText(command) + "\n";
-  text += "// Replay on Linux: MODEL_WMI_REPOSITORY=<this file> model "
-          "'Class;*'\n\n";
+  text +=
+      "// Replay on Linux: MODEL_WMI_REPOSITORY=<this file> model "
+      "'Class;*'\n\n";
   text += "#pragma namespace(\"\\\\\\\\.\\\\root\\\\cimv2\")\n\n";
   return text;
 }
@@ -132,10 +137,9 @@ bool Connect(IWbemLocator** locator, IWbemServices** services) {
     return false;
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr,
-                            RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                            EOAC_SECURE_REFS, nullptr);
+  hr = CoInitializeSecurity(
+      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr);
   const char* step = "cannot initialize COM security: ";
   if (SUCCEEDED(hr)) {
     step = "cannot create the WMI locator: ";
@@ -145,10 +149,10 @@ bool Connect(IWbemLocator** locator, IWbemServices** services) {
   if (SUCCEEDED(hr)) {
     step = "cannot connect to root\\cimv2: ";
     BSTR resource = SysAllocString(OLESTR("\\\\.\\root\\cimv2"));
-    hr = resource ? (*locator)->ConnectServer(resource, nullptr, nullptr,
-                                              nullptr, 0, nullptr, nullptr,
-                                              services)
-                  : WBEM_E_OUT_OF_MEMORY;
+    hr = WBEM_E_OUT_OF_MEMORY;
+    if (resource)
+      hr = (*locator)->ConnectServer(resource, nullptr, nullptr, nullptr, 0,
+                                     nullptr, nullptr, services);
     SysFreeString(resource);
   }
   if (SUCCEEDED(hr)) return true;
@@ -198,8 +202,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (classes.empty()) classes.assign(std::begin(kDefaultClasses),
-                                      std::end(kDefaultClasses));
+  if (classes.empty())
+    classes.assign(std::begin(kDefaultClasses), std::end(kDefaultClasses));
 
   IWbemLocator* locator = nullptr;
   IWbemServices* services = nullptr;
@@ -211,15 +215,15 @@ int main(int argc, char** argv) {
     MofCapture capture(services);
     for (const std::string& name : classes) {
       HRESULT hr = capture.AddClass(name);
-      if (FAILED(hr)) {
+      if (hr != S_OK) {
         Fail(name + ": " + StatusText(hr));
         complete = false;
       }
     }
     for (const std::string& loss : capture.Losses()) Fail(loss);
     complete = complete && capture.Losses().empty();
-    text = Header(MachineName(services), CommandLine(argc, argv)) +
-           capture.Text();
+    text =
+        Header(MachineName(services), CommandLine(argc, argv)) + capture.Text();
   }
   services->Release();
   locator->Release();

@@ -57,7 +57,8 @@ struct Utf16Reader {
 void AppendEscape(std::string& out, uint32_t unit) {
   static const char kHex[] = "0123456789ABCDEF";
   out += "\\x";
-  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+  for (int shift = 12; shift >= 0; shift -= 4)
+    out += kHex[(unit >> shift) & 0xF];
 }
 
 template <typename T>
@@ -266,10 +267,24 @@ HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type) {
   }
 }
 
+bool IsCimDatetime(const WCHAR* text, size_t length) {
+  if (length != 25) return false;
+  for (size_t i = 0; i < length; ++i) {
+    WCHAR c = text[i];
+    if (i == 14) {
+      if (c != '.') return false;
+    } else if (i == 21) {
+      if (c != '+' && c != '-' && c != ':') return false;
+    } else if (!((c >= '0' && c <= '9') || c == '*')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool BorrowElement(const SAFEARRAY* array, VARTYPE vt, ULONG index,
                    VARIANT* element) {
-  if (!array || array->cDims != 1 ||
-      index >= array->rgsabound[0].cElements)
+  if (!array || array->cDims != 1 || index >= array->rgsabound[0].cElements)
     return false;
   size_t size = 0;
   void* slot = nullptr;

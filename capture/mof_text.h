@@ -35,6 +35,11 @@ const char* CimTypeKeyword(CIMTYPE type);
 // for an infinity or a NaN, which MOF cannot write.
 HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type);
 
+// Whether `length` UTF-16 code units form a CIM datetime as MOF readers take
+// it: "yyyymmddHHMMSS.mmmmmmsUUU" (s '+' or '-') or the interval
+// "ddddddddHHMMSS.mmmmmm:000", '*' for any digit.
+bool IsCimDatetime(const WCHAR* text, size_t length);
+
 // Element `index` of a one-dimensional SAFEARRAY of `vt` as a VARIANT that
 // borrows it (no copy: never cleared). False for another shape, an index
 // past the end or an element type that WMI does not use.

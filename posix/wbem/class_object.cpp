@@ -27,9 +27,9 @@ constexpr LONG WBEM_FLAVOR_ORIGIN_SYSTEM = 0x40;
 // a reference or an embedded object is bound to when one is named.
 std::string CimTypeText(const PropertyDef& p) {
   static const char* const kNames[] = {
-      "sint8",  "uint8",  "sint16", "uint16",  "sint32",   "uint32",
-      "sint64", "uint64", "real32", "real64",  "boolean",  "string",
-      "datetime", "ref",  "char16", "object",
+      "sint8",    "uint8",  "sint16", "uint16", "sint32",  "uint32",
+      "sint64",   "uint64", "real32", "real64", "boolean", "string",
+      "datetime", "ref",    "char16", "object",
   };
   size_t index = static_cast<size_t>(p.type);
   std::string text = index < std::size(kNames) ? kNames[index] : "?";
