@@ -304,14 +304,25 @@ HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
     VARTYPE vt = static_cast<VARTYPE>(value.vt & ~VT_ARRAY);
     ULONG count =
         value.parray->cDims == 1 ? value.parray->rgsabound[0].cElements : 0;
+    // Embedded objects one below the other, everything else on one line.
+    bool objects = base == CIM_OBJECT && count > 0;
+    int inner = objects ? depth + 1 : depth;
     out += '{';
     for (ULONG k = 0; k < count; ++k) {
       VARIANT element;
       if (!BorrowElement(value.parray, vt, k, &element))
         return WBEM_E_TYPE_MISMATCH;
-      if (k > 0) out += ", ";
-      HRESULT hr = AppendValue(out, element, base, where, depth);
+      out += k > 0 ? (objects ? "," : ", ") : "";
+      if (objects) {
+        out += '\n';
+        Indent(out, inner);
+      }
+      HRESULT hr = AppendValue(out, element, base, where, inner);
       if (hr != S_OK) return hr;
+    }
+    if (objects) {
+      out += '\n';
+      Indent(out, depth);
     }
     out += '}';
     return S_OK;

@@ -12,6 +12,9 @@
 
 namespace {
 
+// WBEMSTATUS is an unsigned enumeration in Windows' headers.
+const HRESULT kMismatch = static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH);
+
 std::basic_string<WCHAR> Units(std::initializer_list<unsigned> units) {
   std::basic_string<WCHAR> text;
   for (unsigned u : units) text += static_cast<WCHAR>(u);
@@ -102,11 +105,11 @@ TEST(MofText, ScalarsReadBackToTheSameValue) {
       {Real4(std::nanf("")), CIM_REAL32, S_FALSE, "NULL"},
       {Of(VT_BSTR, 0), CIM_STRING, S_OK, "\"\""},
       // A VARIANT that does not carry the type.
-      {Of(VT_BSTR, 0), CIM_UINT32, WBEM_E_TYPE_MISMATCH, ""},
-      {Of(VT_I4, 1), CIM_STRING, WBEM_E_TYPE_MISMATCH, ""},
-      {Of(VT_I4, 1), CIM_BOOLEAN, WBEM_E_TYPE_MISMATCH, ""},
-      {Of(VT_BOOL, 0), CIM_REAL64, WBEM_E_TYPE_MISMATCH, ""},
-      {Of(VT_I4, 1), CIM_OBJECT, WBEM_E_TYPE_MISMATCH, ""},
+      {Of(VT_BSTR, 0), CIM_UINT32, kMismatch, ""},
+      {Of(VT_I4, 1), CIM_STRING, kMismatch, ""},
+      {Of(VT_I4, 1), CIM_BOOLEAN, kMismatch, ""},
+      {Of(VT_BOOL, 0), CIM_REAL64, kMismatch, ""},
+      {Of(VT_I4, 1), CIM_OBJECT, kMismatch, ""},
   };
   for (const Scalar& c : cases) {
     std::string out;
@@ -136,7 +139,7 @@ TEST(MofText, SixtyFourBitIntegersKeepWmisDecimalString) {
     v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     std::string out;
     HRESULT hr = AppendScalar(out, v, c.type);
-    EXPECT_EQ(hr, c.taken ? S_OK : WBEM_E_TYPE_MISMATCH) << c.text;
+    EXPECT_EQ(hr, c.taken ? S_OK : kMismatch) << c.text;
     EXPECT_EQ(out, c.taken ? "\"" + std::string(c.text) + "\"" : "");
     VariantClear(&v);
   }
