@@ -40,7 +40,7 @@ struct PropertyDef {
   CimType type = CimType::kString;
   bool isArray = false;
   std::string refClass;  // for kReference: the class referred to, if named
-  bool key = false;  // declared with the Key qualifier
+  bool key = false;      // declared with the Key qualifier
 };
 
 struct ClassDef {
