@@ -45,7 +45,9 @@ std::string Utf8Of(BSTR text) {
   return WideToUtf8(text, text ? SysStringLen(text) : 0);
 }
 
-void Indent(std::string& out, int depth) { out.append(4 * depth, ' '); }
+void Indent(std::string& out, int depth) {
+  out.append(4 * static_cast<size_t>(depth), ' ');
+}
 
 // Owners of what WMI hands out, released on every path.
 struct Bstr {
@@ -82,10 +84,12 @@ std::string BoundClassOf(const VARIANT& cimtype) {
   return colon == std::string::npos ? std::string() : text.substr(colon + 1);
 }
 
-CapturedProperty* FindProperty(CapturedClass& cls, const std::string& name) {
-  for (CapturedProperty& p : cls.properties)
-    if (SameName(p.name, name)) return &p;
-  return nullptr;
+// The index of a property in the class's list; the list's size if absent.
+size_t FindProperty(const CapturedClass& cls, const std::string& name) {
+  size_t i = 0;
+  while (i < cls.properties.size() && !SameName(cls.properties[i].name, name))
+    ++i;
+  return i;
 }
 
 bool IsMalformedDatetime(const VARIANT& v) {
@@ -169,8 +173,9 @@ HRESULT MofCapture::ReadDefinition(IWbemClassObject* object,
           qualifiers.p->Get(OLESTR("CIMTYPE"), 0, &cimtype.v, nullptr) == S_OK)
         property.boundClass = BoundClassOf(cimtype.v);
     }
-    if (CapturedProperty* known = FindProperty(cls, property.name))
-      *known = std::move(property);
+    size_t known = FindProperty(cls, property.name);
+    if (known < cls.properties.size())
+      cls.properties[known] = std::move(property);
     else
       cls.properties.push_back(std::move(property));
   }
@@ -269,11 +274,10 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
     hr = object->Next(0, &name.p, &value.v, &type, nullptr);
     if (hr != WBEM_S_NO_ERROR) break;
     std::string propertyName = Utf8Of(name.p);
-    CapturedProperty* property = FindProperty(cls, propertyName);
-    if (!property) {
+    size_t index = FindProperty(cls, propertyName);
+    if (index == cls.properties.size())
       cls.properties.push_back({propertyName, type, false, {}});
-      property = &cls.properties.back();
-    }
+    CapturedProperty* property = &cls.properties[index];
     // The declaration's type, which the reader will check the value against.
     type = property->type;
     if ((type & ~CIM_FLAG_ARRAY) == CIM_DATETIME &&

@@ -73,9 +73,11 @@ std::string CommandLine(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     std::string arg = argv[i];
     if (i > 0) line += ' ';
-    if (arg.empty() || arg.find_first_of(" \t\"") != std::string::npos)
-      arg = '"' + arg + '"';
+    bool quoted =
+        arg.empty() || arg.find_first_of(" \t\"") != std::string::npos;
+    if (quoted) line += '"';
     line += arg;
+    if (quoted) line += '"';
   }
   return line;
 }

@@ -72,7 +72,8 @@ void AppendNumber(std::string& out, T value) {
 bool IntegerOf(const VARIANT& v, int64_t* value) {
   switch (v.vt) {
     case VT_I1:
-      *value = static_cast<int8_t>(v.bVal);
+      // The byte's bit pattern in two's complement.
+      *value = v.bVal < 0x80 ? v.bVal : static_cast<int64_t>(v.bVal) - 0x100;
       return true;
     case VT_UI1:
       *value = v.bVal;
@@ -320,7 +321,7 @@ bool BorrowElement(const SAFEARRAY* array, VARTYPE vt, ULONG index,
       break;
     case VT_UNKNOWN:
     case VT_DISPATCH:
-      size = sizeof element->punkVal, slot = &element->punkVal;
+      size = sizeof(void*), slot = &element->punkVal;
       break;
     default:
       return false;

@@ -28,7 +28,7 @@ std::string Literal(const std::basic_string<WCHAR>& text) {
 }
 
 TEST(MofText, StringLiteralsKeepEveryCodeUnit) {
-  struct Case {
+  const struct Case {
     std::basic_string<WCHAR> text;
     std::string literal;
   } cases[] = {
@@ -119,7 +119,7 @@ TEST(MofText, ScalarsReadBackToTheSameValue) {
 }
 
 TEST(MofText, SixtyFourBitIntegersKeepWmisDecimalString) {
-  struct Case {
+  const struct Case {
     const char* text;
     CIMTYPE type;
     bool taken;
@@ -146,7 +146,7 @@ TEST(MofText, SixtyFourBitIntegersKeepWmisDecimalString) {
 }
 
 TEST(MofText, CimDatetimes) {
-  struct Case {
+  const struct Case {
     const char* text;
     bool valid;
   } cases[] = {

@@ -17,7 +17,10 @@ HANDLE CreateFileBeside(const std::string& directory, const std::string& stem,
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".%lu.%d.tmp",
                   static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-    path = directory + "\\" + stem + suffix;
+    path = directory;
+    path += '\\';
+    path += stem;
+    path += suffix;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;

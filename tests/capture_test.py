@@ -154,7 +154,7 @@ class Errors(unittest.TestCase):
                              b'Model = "Failing"\r\n')
 
     def test_output_not_written(self):
-        repository = os.path.join(FIXTURES, "capture.mof")
+        repository = os.path.join(FIXTURES, "failures.mof")
         with tempfile.TemporaryDirectory() as work:
             previous = os.path.join(work, "previous.mof")
             with open(previous, "wb") as f:
@@ -169,7 +169,7 @@ class Errors(unittest.TestCase):
             ]
             for path, limit, reason in cases:
                 with self.subTest(path):
-                    code, out, err = capture(["-o", path, "Model_Kinds"], limit=limit,
+                    code, out, err = capture(["-o", path, "Win32_ComputerSystem"], limit=limit,
                                              MODEL_WMI_REPOSITORY=repository)
                     self.assertEqual((code, out), (2, b""))
                     self.assertEqual(err, [f"model-capture: cannot write {path}: {reason}"])
