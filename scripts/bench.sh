@@ -6,6 +6,9 @@
 #   - whole runs of build/model vs a static C program that reads one sysfs
 #     file and writes one line; instructions (callgrind) and peak RSS; 1,000
 #     vs 10,000 requests (bench/wholerun.py)
+#   - under Wine, when build-mingw holds the Windows build: a capture of the
+#     eight default classes vs one Model.exe run per class
+#     (bench/capture_wine.py)
 # Timings depend on the machine and its load; the ratios are what to compare.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,3 +31,10 @@ python3 bench/report.py build/core_bench.json
 
 echo "== whole runs"
 python3 bench/wholerun.py build
+
+# Under Wine, when the Windows build is there: one capture of the eight
+# default classes against one Model.exe run per class.
+if [ -x build-mingw/ModelCapture.exe ] && command -v wine >/dev/null; then
+  echo "== capture under Wine"
+  python3 bench/capture_wine.py build-mingw
+fi
