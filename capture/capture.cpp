@@ -114,6 +114,26 @@ bool HoldsMalformedDatetime(const VARIANT& value) {
   return IsMalformedDatetime(value);
 }
 
+// Puts the properties at `walked` (indices, in walk order) first, in that
+// order, and the others after them as they were. Nothing moves in the usual
+// case, a walk in declaration order.
+void FollowWalk(CapturedClass& cls, const std::vector<size_t>& walked) {
+  bool ordered = true;
+  for (size_t k = 0; k < walked.size(); ++k)
+    ordered = ordered && walked[k] == k;
+  if (ordered) return;
+  std::vector<bool> taken(cls.properties.size());
+  std::vector<CapturedProperty> properties;
+  for (size_t index : walked) {
+    if (taken[index]) continue;
+    taken[index] = true;
+    properties.push_back(std::move(cls.properties[index]));
+  }
+  for (size_t i = 0; i < taken.size(); ++i)
+    if (!taken[i]) properties.push_back(std::move(cls.properties[i]));
+  cls.properties = std::move(properties);
+}
+
 void AppendDeclaration(std::string& out, const CapturedClass& cls) {
   out += "class " + cls.name + "\n{\n";
   for (const CapturedProperty& p : cls.properties) {
@@ -262,11 +282,13 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
 
 // The properties of one object as "Name = value;" lines at `depth`. A
 // property that the class declaration lacks (an instance of a subclass) is
-// added to it.
+// added to it, and the declaration follows the order of the walk: a replay
+// walks the properties in the order they are declared.
 HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
                                  CapturedClass& cls, int depth) {
   HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
   if (FAILED(hr)) return hr;
+  std::vector<size_t> walked;
   for (;;) {
     Bstr name;
     Variant value;
@@ -277,6 +299,7 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
     size_t index = FindProperty(cls, propertyName);
     if (index == cls.properties.size())
       cls.properties.push_back({propertyName, type, false, {}});
+    walked.push_back(index);
     CapturedProperty* property = &cls.properties[index];
     // The declaration's type, which the reader will check the value against.
     type = property->type;
@@ -292,7 +315,9 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
   }
   object->EndEnumeration();
   // Another success code ends the walk short: the object is not whole.
-  return hr == WBEM_S_NO_MORE_DATA ? S_OK : hr;
+  if (hr != WBEM_S_NO_MORE_DATA) return hr;
+  FollowWalk(cls, walked);
+  return S_OK;
 }
 
 HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
