@@ -296,7 +296,12 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
     hr = object->Next(0, &name.p, &value.v, &type, nullptr);
     if (hr != WBEM_S_NO_ERROR) break;
     std::string propertyName = Utf8Of(name.p);
-    size_t index = FindProperty(cls, propertyName);
+    // Walks follow the declaration: look where this property should be
+    // before looking everywhere.
+    size_t index = walked.size();
+    if (index >= cls.properties.size() ||
+        !SameName(cls.properties[index].name, propertyName))
+      index = FindProperty(cls, propertyName);
     if (index == cls.properties.size())
       cls.properties.push_back({propertyName, type, false, {}});
     walked.push_back(index);
