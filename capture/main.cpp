@@ -41,6 +41,7 @@ std::string StatusText(HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
   std::string name = GetWbemStatusName(hr);
+  // An unknown code comes back as its hex digits already.
   return name[0] == '0' ? name : name + " (" + code + ")";
 }
 
