@@ -85,6 +85,19 @@ class CaptureUnderWine(unittest.TestCase):
                                  want.decode().split("\r\n"))
                 self.assertEqual(got, want)
 
+    def test_failures_are_named_with_windows_words(self):
+        path = "C:\\no\\such\\folder\\x.mof"
+        code, _, err = wine([CAPTURE_EXE, "-o", path, "Win32_NoSuchClass",
+                             "Win32_BIOS"])
+        lines = err.decode("latin-1").splitlines()
+        self.assertEqual(code, 2, lines)
+        self.assertEqual(lines[0], "model-capture: Win32_NoSuchClass: "
+                                   "WBEM_E_NOT_FOUND (0x80041002)")
+        # The system's own reason, whatever its words.
+        self.assertRegex(lines[1], r"^model-capture: cannot write "
+                                   + re.escape(path) + r": \S.*\.$")
+        self.assertEqual(len(lines), 2)
+
 
 if __name__ == "__main__":
     if not os.access(NATIVE, os.X_OK):
