@@ -30,6 +30,11 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
 command -v cppcheck >/dev/null || need+=(cppcheck)
+# Packaging: wixl builds the MSI (tested in the Wine stage), lintian checks
+# the Debian package, Ansible runs the fleet playbook (package stage).
+command -v wixl >/dev/null || need+=(wixl)
+command -v lintian >/dev/null || need+=(lintian)
+command -v ansible-playbook >/dev/null || need+=(ansible-core)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
 install_missing ${need[@]+"${need[@]}"}
@@ -58,6 +63,18 @@ trap 'scripts/wine-prefix.sh stop build-mingw/wine >/dev/null 2>&1 || true' EXIT
 started=$SECONDS
 ctest --preset mingw -j "$jobs"
 echo "== Wine stage took $((SECONDS - started)) s"
+
+# The release builds (no unit tests) and what they ship: the Windows images,
+# the Debian package and the Ansible playbook.
+echo "== package stage"
+started=$SECONDS
+for preset in release mingw-release; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+ctest --preset mingw-release -j "$jobs"
+ctest --preset release -j "$jobs"
+echo "== package stage took $((SECONDS - started)) s"
 
 echo "== test default"
 ctest --preset default -j "$jobs"
