@@ -1,10 +1,12 @@
 // Fuzzes the stand-in's MOF reader, and the repository it builds: the first
 // line of the input is a WQL query, the rest the MOF text. A text that is
-// read must give a provider that answers the query; a refused one must say
-// where, as "fuzz.mof:<line>:<column>: <reason>".
+// read must give providers (one per namespace) that answer the query; a refused
+// one must say where, as "<file>:<line>:<column>: <reason>", <file> being
+// fuzz.mof or a file it includes.
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "fuzz/reader.h"
 #include "posix/wbem/mof.h"
@@ -20,19 +22,22 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-// "fuzz.mof:<line>:<column>: <reason>"
+// "<file>:<line>:<column>: <reason>", the file named by at least one
+// character.
 bool IsLocatedError(const std::string& error) {
-  const std::string_view prefix = "fuzz.mof:";
-  if (error.compare(0, prefix.size(), prefix) != 0) return false;
-  const size_t lineEnd = error.find(':', prefix.size());
-  if (lineEnd == std::string::npos) return false;
-  const size_t columnEnd = error.find(": ", lineEnd + 1);
-  if (columnEnd == std::string::npos) return false;
-  return IsDigits(std::string_view(error).substr(prefix.size(),
-                                                 lineEnd - prefix.size())) &&
-         IsDigits(std::string_view(error).substr(lineEnd + 1,
-                                                 columnEnd - lineEnd - 1)) &&
-         error.size() > columnEnd + 2;
+  for (size_t at = error.find(':', 1); at != std::string::npos;
+       at = error.find(':', at + 1)) {
+    const size_t lineEnd = error.find(':', at + 1);
+    if (lineEnd == std::string::npos) return false;
+    const size_t columnEnd = error.find(": ", lineEnd + 1);
+    if (columnEnd == std::string::npos) return false;
+    const std::string_view text(error);
+    if (IsDigits(text.substr(at + 1, lineEnd - at - 1)) &&
+        IsDigits(text.substr(lineEnd + 1, columnEnd - lineEnd - 1)) &&
+        error.size() > columnEnd + 2)
+      return true;
+  }
+  return false;
 }
 
 // Reads every value, so that a dangling or half-built one shows under ASan.
@@ -80,17 +85,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   posix_wmi::WqlQuery parsed;
   if (posix_wmi::ParseWql(query, parsed) != S_OK) return 0;
-  const posix_wmi::ClassDef* cls =
-      repository.provider->FindClass(parsed.className);
-  if (!cls) return 0;
-  std::vector<size_t> selected;
-  if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) return 0;
-  std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
-  FUZZ_CHECK(repository.provider->Instances(*cls, selected, instances) == S_OK);
+  // The query goes to every namespace the text made, root\cimv2 first.
+  std::vector<posix_wmi::Provider*> providers{repository.provider.get()};
+  for (const auto& entry : repository.namespaces)
+    providers.push_back(entry.second.get());
   size_t total = 0;
-  for (const auto& instance : instances) {
-    FUZZ_CHECK(instance);
-    total += Touch(*instance, 0);
+  for (posix_wmi::Provider* provider : providers) {
+    const posix_wmi::ClassDef* cls = provider->FindClass(parsed.className);
+    if (!cls) continue;
+    std::vector<size_t> selected;
+    if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) continue;
+    std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
+    FUZZ_CHECK(provider->Instances(*cls, selected, instances) == S_OK);
+    for (const auto& instance : instances) {
+      FUZZ_CHECK(instance);
+      total += Touch(*instance, 0);
+    }
   }
   volatile size_t sink = total;
   (void)sink;

@@ -108,6 +108,32 @@ def mof():
              b'O = instance of A { S = "c"; }; };\n'
              b'class B : A { char16 C = \'q\'; real64 D = -2.25e3; };\n'
              b'instance of B { C = 65; };\n')
+    # What the WMI compiler reads beyond that: pragmas, qualifier
+    # declarations, methods, overrides, updates, aliases, undeclared classes
+    # and the number forms.
+    compiler = (rb'#pragma namespace("\\\\.\\root")' b'\n'
+                b'instance of __Namespace { Name = "x"; };\n'
+                b'#pragma namespace("x")\n#pragma namespace("//./root/cimv2")\n'
+                b'#PRAGMA autorecover\n#pragma locale("en_US")\n'
+                b'#pragma classflags("forceupdate")\n'
+                b'Qualifier Q : uint8[] = {1}, Scope(any), Flavor(Amended);\n'
+                b'[Abstract] class Base : Unknown { [key] string K; uint32 U = 017; real32 R2; };\n'
+                b'class Derived : Base { uint32 U = 101b; uint8 F[4]; Base E; object ref R;'
+                b' [EmbeddedInstance("Base")] string I;'
+                b' uint32 M([in] string A, [out] Base ref B[] = {}); void V(); };\n'
+                b'instance of __Win32Provider as $P { Name = "p"; };\n'
+                b'instance of __InstanceProviderRegistration { provider = $P; };\n'
+                b'instance of Derived as $D { K = "d"; R = $Later; I = instance of Base'
+                b' { K = "i"; }; E = $P; };\n'
+                b'instance of Base as $Later { K = "l"; U = +0x5; R2 = .5e1; };\n'
+                b'instance of Disk { Size = "4581445632"; Type = 3; Tags = {"a", NULL};'
+                b' Ok = TRUE; Link = $D; };\n'
+                b'class Base { [key] string K; uint32 U; string New; };\n'
+                b'#pragma deleteinstance("Base.K=\'l\'", NOFAIL)\n'
+                b'#pragma deleteclass("Disk", FAIL)\n')
+    with open(os.path.join(HERE, '..', 'tests', 'fixtures', 'world', 'wmi-docs',
+                           'getobjecttext-logicaldisk.mof'), 'rb') as f:
+        text = f.read()
     return {
         'machine': b'SELECT * FROM Win32_CDROMDrive\n' + fixture('machine.mof'),
         'values': b'SELECT * FROM Model_Values\n' + fixture('values.mof'),
@@ -117,6 +143,10 @@ def mof():
         'utf16': b'SELECT S FROM A\n' + b'\xff\xfe' + small.decode().encode('utf-16-le'),
         'truncated': b'SELECT * FROM A\n' + small[:60],
         'subclass': b'SELECT C,D FROM B\n' + small,
+        'compiler': b'SELECT * FROM Base\n' + compiler,
+        'inferred': b'SELECT * FROM Disk\n' + compiler,
+        'windows_1252': b'SELECT S FROM A\n' + small.replace(b'"c"', b'"\x80\xe9"'),
+        'object_text': b'SELECT Size,DeviceID FROM Win32_LogicalDisk\n' + text,
     }
 
 

@@ -6,6 +6,9 @@
 #   - whole runs of build/model vs a static C program that reads one sysfs
 #     file and writes one line; instructions (callgrind) and peak RSS; 1,000
 #     vs 10,000 requests (bench/wholerun.py)
+#   - the MOF reader: a 1,600-class schema through #pragma include vs reading
+#     its bytes (bench/mof_bench); repositories of n vs 10 n classes or
+#     properties, whole runs (bench/mof_scale.py)
 #   - under Wine, when build-mingw holds the Windows build: a capture of the
 #     eight default classes vs one Model.exe run per class
 #     (bench/capture_wine.py)
@@ -31,6 +34,14 @@ python3 bench/report.py build/core_bench.json
 
 echo "== whole runs"
 python3 bench/wholerun.py build
+
+echo "== MOF repositories"
+build/bench/mof_bench --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json \
+  --benchmark_out=build/mof_bench.json --benchmark_out_format=json \
+  >/dev/null 2>&1
+python3 bench/mof_report.py build/mof_bench.json
+python3 bench/mof_scale.py build
 
 # Under Wine, when the Windows build is there: one capture of the eight
 # default classes against one Model.exe run per class.

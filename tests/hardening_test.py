@@ -186,6 +186,12 @@ class HardeningTest(unittest.TestCase):
     def test_invalid_utf8_in_strings(self):
         valid = self.repository(SYSTEM_CLASS.replace(b"Desk", b"D\xc3\xa9sk"))
         self.assertResult(self.run_model([], valid), lines(MODEL.replace(b"Desk", b"D\xc3\xa9sk")))
+        # A file that is not UTF-8 is Windows-1252 text, as the files that
+        # Western Windows systems write without a byte order mark are; the
+        # five bytes that code page leaves out stand for the C1 controls.
+        def windows_1252(data):
+            return "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D)
+                           else bytes([b]).decode("cp1252") for b in data)
         cases = {
             "stray byte": b"D\xffsk",
             "lead byte without its trail": b"D\xc3sk",
@@ -198,7 +204,57 @@ class HardeningTest(unittest.TestCase):
             with self.subTest(name):
                 target = b"Desk 7" if bad.startswith(b"Desk 7") else b"Desk"
                 repository = self.repository(SYSTEM_CLASS.replace(target, bad))
-                self.assertRefused(self.run_model([], repository), repository)
+                read = MODEL.replace(target, windows_1252(bad).encode())
+                self.assertResult(self.run_model([], repository), lines(read))
+
+    def test_injected_success_is_refused(self):
+        # A call that "fails" with a success code would hand out no object
+        # to a caller that relies on one: such a file is refused where the
+        # code stands, and the program runs on nothing.
+        for operation in ("OleInitialize", "CoInitializeSecurity", "CoCreateInstance",
+                          "ConnectServer", "ExecQuery"):
+            for code in (b"0", b"1", b"0x7FFFFFFF"):
+                with self.subTest(operation=operation, code=code):
+                    repository = self.repository(
+                        b'#pragma fail("%s", %s)\n' % (operation.encode(), code) + SYSTEM_CLASS)
+                    run = self.run_model([], repository)
+                    self.assertRefused(run, repository)
+                    self.assertIn(b":1:%d: expected a failure code" % (18 + len(operation)),
+                                  run.stderr)
+
+    def test_repository_that_is_no_regular_file(self):
+        # Refused at once: reading /dev/zero would never end and a FIFO
+        # would wait for a writer for ever.
+        fifo = os.path.join(self.root, "repo.fifo")
+        os.mkfifo(fifo)
+        for path, reason in ((b"/dev/zero", b"not a regular file"),
+                             (fifo.encode(), b"not a regular file"),
+                             (self.root.encode(), b"Is a directory")):
+            with self.subTest(path=path):
+                run = self.run_model([], path.decode())
+                self.assertEqual((run.code, run.txt, run.stderr),
+                                 (1, PREVIOUS_TXT, path + b": " + reason + b"\n"))
+                self.assertEqual(run.log, b"Failed to connect. Error code = 8004100E\r\n\r\n")
+
+    @unittest.skipIf(QUICK, "valgrind and the sanitizers reserve more address space than this")
+    def test_repository_larger_than_memory(self):
+        # Running out of memory while reading is an answer of the service,
+        # WBEM_E_OUT_OF_MEMORY, never an exception that ends the program.
+        items = b"".join(b'instance of Item { Id = %d; Name = "item %d of many"; };\n' % (i, i)
+                         for i in range(300000))
+        repository = self.repository(
+            SYSTEM_CLASS + b"class Item { [key] uint32 Id; string Name; };\n" + items)
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+        self.fresh()
+        done = subprocess.run([BIN], env=environment(self.windir, repository),
+                              capture_output=True, timeout=TIMEOUT,
+                              preexec_fn=small_address_space)
+        run = Run(done, self.windir)
+        self.assertEqual((run.code, run.txt, run.stderr),
+                         (1, PREVIOUS_TXT, repository.encode() + b": out of memory\n"))
+        self.assertEqual(run.log, b"Failed to connect. Error code = 80041006\r\n\r\n")
 
     def test_truncated_repository(self):
         with open(MACHINE_MOF, "rb") as f:

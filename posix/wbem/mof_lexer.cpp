@@ -1,5 +1,7 @@
 // The MOF reader's lexer: a hand-written scanner over UTF-8 text. Columns
 // count characters, not bytes, so that an error points where an editor does.
+// Numbers are read the way the WMI MOF compiler reads them: a leading 0 makes
+// an octal number and a trailing B a binary one, so "017" is 15.
 #include "posix/wbem/mof_lexer.h"
 
 #include <charconv>
@@ -50,6 +52,35 @@ bool DecodeUtf16File(std::string_view bytes, bool bigEndian, std::string* out,
   return true;
 }
 
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined map to the
+// C1 controls of the same value, as Windows' own conversion does. Every other
+// byte is its Latin-1 code point.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool IsUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    if (!DecodeUtf8(bytes, &i, &cp)) return false;
+  }
+  return true;
+}
+
+void DecodeCp1252(std::string_view bytes, std::string* out) {
+  out->reserve(bytes.size() + bytes.size() / 8);
+  for (char c : bytes) {
+    unsigned char b = static_cast<unsigned char>(c);
+    AppendUtf8(*out, b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b);
+  }
+}
+
 }  // namespace
 
 bool MofErrors::FailAt(int line, int col, const std::string& message) {
@@ -77,6 +108,9 @@ bool DecodeMofText(std::string_view bytes, std::string& storage,
       return errors.FailAt(line, col, "unpaired UTF-16 surrogate");
     if (units.size() % 2)
       return errors.FailAt(line, col, "UTF-16 text ends in half a code unit");
+    text = storage;
+  } else if (!IsUtf8(bytes)) {
+    DecodeCp1252(bytes, &storage);
     text = storage;
   }
   return true;
@@ -143,10 +177,13 @@ void MofLexer::Lex(Token& t) {
   } else if (IsNameStart(text_[pos_])) {
     while (pos_ < text_.size() && IsNameChar(text_[pos_])) Advance();
     t.kind = Tok::kName;
-  } else if (IsDigit(text_[pos_]) ||
-             (text_[pos_] == '-' && pos_ + 1 < text_.size() &&
-              IsDigit(text_[pos_ + 1]))) {
+  } else if (StartsNumber()) {
     LexNumber(t);
+  } else if (text_[pos_] == '$' && pos_ + 1 < text_.size() &&
+             IsNameStart(text_[pos_ + 1])) {
+    Advance();
+    while (pos_ < text_.size() && IsNameChar(text_[pos_])) Advance();
+    t.kind = Tok::kAlias;
   } else if (text_[pos_] == '"') {
     LexString(t);
   } else if (text_[pos_] == '\'') {
@@ -167,34 +204,43 @@ void MofLexer::Lex(Token& t) {
   t.text = text_.substr(start, pos_ - start);
 }
 
+// A digit, or a sign or a '.' before one: "7", "-7", "+.5", ".5".
+bool MofLexer::StartsNumber() const {
+  auto digitAt = [&](size_t k) {
+    return pos_ + k < text_.size() && IsDigit(text_[pos_ + k]);
+  };
+  size_t k = 0;
+  if (At(0, '-') || At(0, '+')) k = 1;
+  return digitAt(k) || (At(k, '.') && digitAt(k + 1));
+}
+
 void MofLexer::LexNumber(Token& t) {
-  size_t start = pos_;
-  if (text_[pos_] == '-') {
-    t.negative = true;
+  if (text_[pos_] == '-' || text_[pos_] == '+') {
+    t.negative = text_[pos_] == '-';
     Advance();
   }
+  size_t digitsStart = pos_;
   bool overflow = false;
   auto accumulate = [&](uint64_t base, int digit) {
     if (t.magnitude > (UINT64_MAX - digit) / base) overflow = true;
     t.magnitude = t.magnitude * base + digit;
   };
+  auto fail = [&](const char* message) {
+    t.kind = Tok::kError;
+    Fail(t, message);
+  };
   t.kind = Tok::kInt;
   if (text_[pos_] == '0' && (At(1, 'x') || At(1, 'X'))) {
     Advance(), Advance();
-    if (pos_ >= text_.size() || HexValue(text_[pos_]) < 0) {
-      t.kind = Tok::kError;
-      Fail(t, "expected hexadecimal digits after '0x'");
-      return;
-    }
+    if (pos_ >= text_.size() || HexValue(text_[pos_]) < 0)
+      return fail("expected hexadecimal digits after '0x'");
     while (pos_ < text_.size() && HexValue(text_[pos_]) >= 0) {
       accumulate(16, HexValue(text_[pos_]));
       Advance();
     }
   } else {
-    while (pos_ < text_.size() && IsDigit(text_[pos_])) {
-      accumulate(10, text_[pos_] - '0');
-      Advance();
-    }
+    while (pos_ < text_.size() && IsDigit(text_[pos_])) Advance();
+    std::string_view digits = text_.substr(digitsStart, pos_ - digitsStart);
     bool real = false;
     if (At(0, '.') && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1])) {
       real = true;
@@ -212,26 +258,30 @@ void MofLexer::LexNumber(Token& t) {
     }
     if (real) {
       t.kind = Tok::kReal;
-      overflow = false;
-      const char* first = text_.data() + start;
-      const char* last = text_.data() + pos_;
-      auto [end, ec] = std::from_chars(first, last, t.real);
-      if (ec != std::errc() || end != last) {
-        t.kind = Tok::kError;
-        Fail(t, "real number out of range");
-        return;
-      }
+      // from_chars takes neither a '+' nor a bare ".5"; give it "0.5".
+      std::string number(text_.substr(digitsStart, pos_ - digitsStart));
+      if (number[0] == '.') number.insert(0, "0");
+      auto [end, ec] =
+          std::from_chars(number.data(), number.data() + number.size(), t.real);
+      if (ec != std::errc() || end != number.data() + number.size())
+        return fail("real number out of range");
+      if (t.negative) t.real = -t.real;
+    } else if (At(0, 'b') || At(0, 'B')) {
+      if (digits.find_first_not_of("01") != std::string_view::npos)
+        return fail("malformed number: a binary number has only 0 and 1");
+      Advance();
+      for (char c : digits) accumulate(2, c - '0');
+    } else if (digits.size() > 1 && digits[0] == '0') {
+      if (digits.find_first_of("89") != std::string_view::npos)
+        return fail("malformed number: a leading 0 makes an octal number");
+      for (char c : digits) accumulate(8, c - '0');
+    } else {
+      for (char c : digits) accumulate(10, c - '0');
     }
   }
-  if (pos_ < text_.size() && (IsNameChar(text_[pos_]) || text_[pos_] == '.')) {
-    t.kind = Tok::kError;
-    Fail(t, "malformed number");
-    return;
-  }
-  if (overflow) {
-    t.kind = Tok::kError;
-    Fail(t, "integer out of range");
-  }
+  if (pos_ < text_.size() && (IsNameChar(text_[pos_]) || text_[pos_] == '.'))
+    return fail("malformed number");
+  if (overflow) fail("integer out of range");
 }
 
 // One character of a string or char literal, escapes decoded, appended to
@@ -297,6 +347,19 @@ void MofLexer::LexString(Token& t) {
   Advance();
   t.kind = Tok::kString;
   while (pos_ < text_.size() && text_[pos_] != '"' && text_[pos_] != '\n') {
+    // Plain ASCII goes over in one piece: schemas are mostly long texts.
+    size_t run = pos_;
+    while (run < text_.size()) {
+      unsigned char c = static_cast<unsigned char>(text_[run]);
+      if (c >= 0x80 || c == '"' || c == '\\' || c == '\n') break;
+      ++run;
+    }
+    if (run > pos_) {
+      t.str.insert(t.str.end(), text_.begin() + pos_, text_.begin() + run);
+      col_ += static_cast<int>(run - pos_);
+      pos_ = run;
+      continue;
+    }
     if (!LexCharacter(t.str)) {
       t.kind = Tok::kError;
       return;

@@ -1,8 +1,8 @@
 // The MOF reader's lexer: the text's encoding (UTF-8 with or without a BOM,
-// UTF-16 with a BOM) and its tokens (names, numbers, strings, characters,
-// punctuation), each with the line and column it starts at, and the first
-// refusal of a text as "<file>:<line>:<column>: <message>". Never compiled on
-// Windows.
+// UTF-16 with a BOM, Windows-1252 when the text is not UTF-8) and its tokens
+// (names, aliases, numbers, strings, characters, punctuation), each with the
+// line and column it starts at, and the first refusal of a text as
+// "<file>:<line>:<column>: <message>". Never compiled on Windows.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,17 @@
 
 namespace posix_wmi {
 
-enum class Tok { kEnd, kError, kName, kInt, kReal, kString, kChar, kPunct };
+enum class Tok {
+  kEnd,
+  kError,
+  kName,
+  kAlias,  // "$Name"; text holds the '$'
+  kInt,
+  kReal,
+  kString,
+  kChar,
+  kPunct,
+};
 
 struct Token {
   Tok kind = Tok::kEnd;
@@ -33,6 +43,7 @@ class MofErrors {
   // callers can return it.
   bool FailAt(int line, int col, const std::string& message);
   bool failed() const { return !text_.empty(); }
+  std::string_view fileName() const { return fileName_; }
   const std::string& text() const { return text_; }
 
  private:
@@ -42,9 +53,11 @@ class MofErrors {
   int col_ = 0;
 };
 
-// The text of a MOF file as UTF-8: `bytes` without its UTF-8 BOM, or its
-// UTF-16 text after the BOM converted into `storage`. False, with the error
-// recorded, on an unpaired surrogate or half a code unit at the end.
+// The text of a MOF file as UTF-8: `bytes` without its UTF-8 BOM, its UTF-16
+// text after the BOM converted into `storage`, or, when the bytes are not
+// UTF-8 and have no BOM, their Windows-1252 reading converted into `storage`.
+// False, with the error recorded, on an unpaired surrogate or half a code
+// unit at the end of UTF-16 text.
 bool DecodeMofText(std::string_view bytes, std::string& storage,
                    std::string_view& text, MofErrors& errors);
 
@@ -64,6 +77,7 @@ class MofLexer {
   bool SkipSpace();
   void Lex(Token& t);
   void LexNumber(Token& t);
+  bool StartsNumber() const;
   bool LexCharacter(std::u16string& out);
   void LexString(Token& t);
   void LexChar(Token& t);

@@ -1,510 +1,416 @@
-// The MOF reader's parser: recursive descent over the tokens of mof_lexer.h,
-// building the classes and instances of a MofProvider as it goes, so that a
-// reference to a class or a superclass is checked where it is written.
-#include <cfloat>
-#include <memory>
-#include <unordered_map>
+// The MOF reader's parser: the statements of a file, qualifier lists and
+// declarations, and classes with their properties and methods. A class
+// declared again is an update, as the WMI compiler makes it.
+#include "posix/wbem/mof_parser.h"
+
+#include <unordered_set>
 #include <utility>
 
-#include "posix/wbem/mof.h"
-#include "posix/wbem/mof_lexer.h"
-#include "posix/wbem/mof_repository.h"
 #include "posix/wbem/names.h"
 
 namespace posix_wmi {
-namespace {
 
-// Deeper nesting of embedded instances is refused, so that a hostile file
-// cannot exhaust the stack.
-constexpr int kMaxDepth = 32;
+Parser::Parser() = default;
+Parser::~Parser() = default;
 
-std::string Narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
+bool Parser::ReadFile(std::string_view bytes, const std::string& fileName,
+                      const FileId* id) {
+  createOnly_ = updateOnly_ = false;
+  aliases_.clear();
+  pending_.clear();
+  pendingOf_.clear();
+  provider_ = Namespace("root\\cimv2");
+  namespace_ = "root\\cimv2";
+  if (ReadSource(bytes, fileName, id) && ResolveAliases()) return true;
+  if (error_.empty()) error_ = fileName + ": not read";
+  return false;
 }
 
-// Qualifiers the reader acts on; the rest are read and dropped.
-struct Qualifiers {
-  std::optional<HRESULT> failNext;
-  std::optional<HRESULT> failBeginEnumeration;
-  int line = 0, col = 0;  // of the first of those two, for refusals
-};
+void Parser::Finish(MofRepository& out) {
+  out = MofRepository{};
+  for (auto& [key, provider] : namespaces_) {
+    provider->Complete();
+    if (key == "root\\cimv2")
+      out.provider = std::move(provider);
+    else
+      out.namespaces[key] = std::move(provider);
+  }
+  out.failures = failures_;
+}
 
-class Parser {
- public:
-  Parser(std::string_view text, MofErrors& errors)
-      : errors_(errors), lexer_(text, errors) {}
+bool Parser::ReadSource(std::string_view bytes, const std::string& fileName,
+                        const FileId* id) {
+  Source source(fileName);
+  Source* outer = src_;
+  src_ = &source;
+  if (id) reading_.push_back(*id);
+  bytesRead_ += bytes.size();
+  std::string_view text;
+  bool ok = DecodeMofText(bytes, source.storage, text, source.errors);
+  if (ok) {
+    source.lexer.emplace(text, source.errors);
+    ok = ParseStatements();
+  }
+  if (!ok && error_.empty()) error_ = source.errors.text();
+  if (id) reading_.pop_back();
+  src_ = outer;
+  return ok;
+}
 
-  bool ParseFile(MofRepository& out) {
-    auto provider = std::make_unique<MofProvider>();
-    provider_ = provider.get();
-    InjectedFailures failures;
-    while (Peek().kind != Tok::kEnd) {
-      if (Peek().kind == Tok::kError) return false;
-      if (IsPunct('#')) {
-        if (!ParsePragma(failures)) return false;
-        continue;
-      }
-      Qualifiers q;
-      if (!ParseQualifiers(q)) return false;
-      if (IsKeyword("class")) {
-        if (q.line)
-          return FailAt(q.line, q.col,
-                        "FailNext and FailBeginEnumeration belong on an "
-                        "instance, not a class");
-        if (!ParseClass()) return false;
-      } else if (IsKeyword("instance")) {
-        std::shared_ptr<const Instance> inst;
-        if (!ParseInstance(q, 0, inst) || !ExpectPunct(';')) return false;
-        provider_->AddInstance(std::move(inst));
-      } else {
-        return Expected("'class', 'instance' or '#pragma'");
-      }
+bool Parser::ParseStatements() {
+  while (Peek().kind != Tok::kEnd) {
+    if (Peek().kind == Tok::kError) return false;
+    if (IsPunct('#')) {
+      if (!ParsePragma()) return false;
+      continue;
     }
-    out.provider = std::move(provider);
-    out.failures = failures;
-    return true;
-  }
-
- private:
-  // ---- errors and tokens
-
-  bool FailAt(int line, int col, const std::string& message) {
-    return errors_.FailAt(line, col, message);
-  }
-  bool Fail(const Token& at, const std::string& message) {
-    return FailAt(at.line, at.col, message);
-  }
-  std::string Found(const Token& t) {
-    switch (t.kind) {
-      case Tok::kEnd:
-        return "end of file";
-      case Tok::kString:
-        return "a string";
-      default: {
-        std::string s(t.text.substr(0, 32));
-        return "'" + s + (t.text.size() > 32 ? "...'" : "'");
-      }
+    Qualifiers q;
+    Token first = Peek();
+    if (!ParseQualifiers(q)) return false;
+    if (IsKeyword("instance")) {
+      std::shared_ptr<Instance> inst;
+      if (!ParseInstance(q, 0, inst) || !ExpectPunct(';')) return false;
+      continue;
+    }
+    if (q.line)
+      return FailAt(q.line, q.col,
+                    "FailNext and FailBeginEnumeration belong on an instance, "
+                    "not a class");
+    if (IsKeyword("class")) {
+      if (!ParseClass()) return false;
+    } else if (IsKeyword("qualifier")) {
+      if (first.kind == Tok::kPunct)
+        return Fail(first, "a qualifier declaration takes no qualifiers");
+      if (!ParseQualifierDeclaration()) return false;
+    } else {
+      return Expected("'class', 'instance', 'qualifier' or '#pragma'");
     }
   }
-  bool Expected(const std::string& what) {
-    const Token& t = Peek();
-    if (t.kind == Tok::kError) return false;
-    return Fail(t, "expected " + what + ", found " + Found(t));
-  }
+  return true;
+}
 
-  const Token& Peek() { return lexer_.Peek(); }
-  Token Take() { return lexer_.Take(); }
+// ---- errors and tokens
 
-  // ---- token tests
+bool Parser::FailAt(int line, int col, const std::string& message) {
+  return src_->errors.FailAt(line, col, message);
+}
+bool Parser::Fail(const Token& at, const std::string& message) {
+  return FailAt(at.line, at.col, message);
+}
+std::string Parser::Where(const Token& at) const {
+  return src_->fileName + ":" + std::to_string(at.line) + ":" +
+         std::to_string(at.col);
+}
+std::string Parser::Found(const Token& t) const {
+  switch (t.kind) {
+    case Tok::kEnd:
+      return "end of file";
+    case Tok::kString:
+      return "a string";
+    default: {
+      std::string s(t.text.substr(0, 32));
+      return "'" + s + (t.text.size() > 32 ? "...'" : "'");
+    }
+  }
+}
+bool Parser::Expected(const std::string& what) {
+  const Token& t = Peek();
+  if (t.kind == Tok::kError) return false;
+  return Fail(t, "expected " + what + ", found " + Found(t));
+}
+const Token& Parser::Peek() { return src_->lexer->Peek(); }
+Token Parser::Take() { return src_->lexer->Take(); }
 
-  bool IsPunct(char c) {
-    const Token& t = Peek();
-    return t.kind == Tok::kPunct && t.text[0] == c;
+bool Parser::IsPunct(char c) {
+  const Token& t = Peek();
+  return t.kind == Tok::kPunct && t.text[0] == c;
+}
+bool Parser::IsKeyword(std::string_view word) {
+  const Token& t = Peek();
+  return t.kind == Tok::kName && SameName(t.text, word);
+}
+bool Parser::ExpectPunct(char c) {
+  if (!IsPunct(c)) return Expected(std::string("'") + c + "'");
+  Take();
+  return true;
+}
+bool Parser::ExpectKeyword(const char* word) {
+  if (!IsKeyword(word)) return Expected(std::string("'") + word + "'");
+  Take();
+  return true;
+}
+bool Parser::ExpectName(const char* what, Token& out) {
+  if (Peek().kind != Tok::kName) return Expected(what);
+  out = Take();
+  return true;
+}
+
+// One string literal or several adjacent ones, joined.
+bool Parser::ParseStrings(std::u16string& out) {
+  if (Peek().kind != Tok::kString) return Expected("a string");
+  out = Take().str;
+  while (Peek().kind == Tok::kString) out += Take().str;
+  return true;
+}
+
+// A 32-bit status code: -2147483648 to 0xFFFFFFFF.
+bool Parser::ParseCode(HRESULT& code) {
+  const Token& t = Peek();
+  if (t.kind != Tok::kInt ||
+      t.magnitude > (t.negative ? 0x80000000u : 0xFFFFFFFFu))
+    return Expected("a 32-bit status code");
+  uint32_t bits = static_cast<uint32_t>(t.magnitude);
+  code = static_cast<HRESULT>(t.negative ? 0u - bits : bits);
+  Take();
+  return true;
+}
+
+// ---- qualifiers
+
+// A qualifier value is checked for form only; its meaning is dropped.
+bool Parser::SkipQualifierValue() {
+  const Token& t = Peek();
+  if (t.kind == Tok::kString) {
+    std::u16string ignored;
+    return ParseStrings(ignored);
   }
-  bool IsKeyword(std::string_view word) {
-    const Token& t = Peek();
-    return t.kind == Tok::kName && SameName(t.text, word);
-  }
-  bool ExpectPunct(char c) {
-    if (!IsPunct(c)) return Expected(std::string("'") + c + "'");
+  if (t.kind == Tok::kInt || t.kind == Tok::kReal || t.kind == Tok::kChar ||
+      IsKeyword("true") || IsKeyword("false") || IsKeyword("null")) {
     Take();
     return true;
   }
-  bool ExpectKeyword(const char* word) {
-    if (!IsKeyword(word)) return Expected(std::string("'") + word + "'");
-    Take();
-    return true;
-  }
-  bool ExpectName(const char* what, Token& out) {
-    if (Peek().kind != Tok::kName) return Expected(what);
-    out = Take();
-    return true;
-  }
+  return Expected("a qualifier value");
+}
 
-  // ---- grammar
-
-  // A 32-bit status code: -2147483648 to 0xFFFFFFFF.
-  bool ParseCode(HRESULT& code) {
-    const Token& t = Peek();
-    if (t.kind != Tok::kInt ||
-        t.magnitude > (t.negative ? 0x80000000u : 0xFFFFFFFFu))
-      return Expected("a 32-bit status code");
-    uint32_t bits = static_cast<uint32_t>(t.magnitude);
-    code = static_cast<HRESULT>(t.negative ? 0u - bits : bits);
-    Take();
-    return true;
-  }
-
-  bool ParsePragma(InjectedFailures& failures) {
-    Take();  // '#'
+bool Parser::ParseQualifiers(Qualifiers& q) {
+  if (!IsPunct('[')) return true;
+  Take();
+  for (;;) {
     Token name;
-    if (!ExpectKeyword("pragma") ||
-        !ExpectName("pragma namespace or fail", name))
-      return false;
-    if (SameName(name.text, "namespace")) {
-      if (!ExpectPunct('(')) return false;
-      std::u16string path;
-      Token at = Peek();
-      if (!ParseStrings(path)) return false;
-      if (!IsRootCimv2(Narrow(path)))
-        return Fail(at, "expected the namespace \"root\\\\cimv2\"");
-      return ExpectPunct(')');
-    }
-    if (!SameName(name.text, "fail"))
-      return Fail(name, "expected pragma namespace or fail, found '" +
-                            std::string(name.text) + "'");
-    if (!ExpectPunct('(')) return false;
-    Token at = Peek();
-    std::u16string op;
-    if (!ParseStrings(op)) return false;
-    std::string opName = Narrow(op);
-    std::optional<HRESULT>* slot = nullptr;
-    if (SameName(opName, "OleInitialize"))
-      slot = &failures.oleInitialize;
-    else if (SameName(opName, "CoInitializeSecurity"))
-      slot = &failures.coInitializeSecurity;
-    else if (SameName(opName, "CoCreateInstance"))
-      slot = &failures.coCreateInstance;
-    else if (SameName(opName, "ConnectServer"))
-      slot = &failures.connectServer;
-    else if (SameName(opName, "ExecQuery"))
-      slot = &failures.execQuery;
-    if (!slot)
-      return Fail(at,
-                  "expected an operation: OleInitialize, CoInitializeSecurity,"
-                  " CoCreateInstance, ConnectServer or ExecQuery");
-    HRESULT code = 0;
-    if (!ExpectPunct(',') || !ParseCode(code) || !ExpectPunct(')'))
-      return false;
-    *slot = code;
-    return true;
-  }
-
-  // One string literal or several adjacent ones, joined.
-  bool ParseStrings(std::u16string& out) {
-    if (Peek().kind != Tok::kString) return Expected("a string");
-    out = Take().str;
-    while (Peek().kind == Tok::kString) out += Take().str;
-    return true;
-  }
-
-  // A qualifier value is checked for form only; its meaning is dropped.
-  bool SkipQualifierValue() {
-    const Token& t = Peek();
-    if (t.kind == Tok::kString) {
-      std::u16string ignored;
-      return ParseStrings(ignored);
-    }
-    if (t.kind == Tok::kInt || t.kind == Tok::kReal || t.kind == Tok::kChar ||
-        IsKeyword("true") || IsKeyword("false") || IsKeyword("null")) {
+    if (!ExpectName("a qualifier name", name)) return false;
+    bool failNext = SameName(name.text, "FailNext");
+    bool failBegin = SameName(name.text, "FailBeginEnumeration");
+    bool key = SameName(name.text, "Key");
+    if (SameName(name.text, "EmbeddedInstance") ||
+        SameName(name.text, "EmbeddedObject"))
+      q.embedded = true;
+    if (failNext || failBegin) {
+      HRESULT code = 0;
+      if (!ExpectPunct('(') || !ParseCode(code) || !ExpectPunct(')'))
+        return false;
+      (failNext ? q.failNext : q.failBeginEnumeration) = code;
+      if (!q.line) q.line = name.line, q.col = name.col;
+    } else if (IsPunct('(')) {
       Take();
-      return true;
-    }
-    return Expected("a qualifier value");
-  }
-
-  bool ParseQualifiers(Qualifiers& q) {
-    if (!IsPunct('[')) return true;
-    Take();
-    for (;;) {
-      Token name;
-      if (!ExpectName("a qualifier name", name)) return false;
-      bool failNext = SameName(name.text, "FailNext");
-      bool failBegin = SameName(name.text, "FailBeginEnumeration");
-      if (failNext || failBegin) {
-        HRESULT code = 0;
-        if (!ExpectPunct('(') || !ParseCode(code) || !ExpectPunct(')'))
-          return false;
-        (failNext ? q.failNext : q.failBeginEnumeration) = code;
-        if (!q.line) q.line = name.line, q.col = name.col;
-      } else if (IsPunct('(')) {
-        Take();
-        if (!SkipQualifierValue() || !ExpectPunct(')')) return false;
-      } else if (IsPunct('{')) {
-        Take();
-        if (!IsPunct('}')) {
-          for (;;) {
-            if (!SkipQualifierValue()) return false;
-            if (!IsPunct(',')) break;
-            Take();
-          }
+      if (key) q.key = IsKeyword("true");
+      if (!SkipQualifierValue() || !ExpectPunct(')')) return false;
+    } else if (IsPunct('{')) {
+      Take();
+      if (!IsPunct('}')) {
+        for (;;) {
+          if (!SkipQualifierValue()) return false;
+          if (!IsPunct(',')) break;
+          Take();
         }
-        if (!ExpectPunct('}')) return false;
       }
-      if (IsPunct(':')) {
-        Take();
-        Token flavor;
-        if (!ExpectName("a qualifier flavor", flavor)) return false;
-        while (Peek().kind == Tok::kName) Take();
-      }
-      if (IsPunct(']')) break;
-      if (!ExpectPunct(',')) return false;
+      if (!ExpectPunct('}')) return false;
+    } else if (key) {
+      q.key = true;
     }
-    Take();
-    return true;
-  }
-
-  bool ParseClass() {
-    Take();  // 'class'
-    Token name;
-    if (!ExpectName("a class name", name)) return false;
-    if (provider_->FindClass(name.text))
-      return Fail(name,
-                  "class " + std::string(name.text) + " is already declared");
-    auto def = std::make_unique<ClassDef>();
-    def->name = name.text;
-    std::vector<CimValue> defaults;
     if (IsPunct(':')) {
       Take();
-      Token super;
-      if (!ExpectName("a superclass name", super)) return false;
-      const ClassDef* base = provider_->FindClass(super.text);
-      if (!base)
-        return Fail(super, "undeclared class " + std::string(super.text));
-      def->superclass = base->name;
-      def->properties = base->properties;
-      defaults = defaults_[base];
+      Token flavor;
+      if (!ExpectName("a qualifier flavor", flavor)) return false;
+      while (Peek().kind == Tok::kName) Take();
     }
-    if (!ExpectPunct('{')) return false;
-    while (!IsPunct('}')) {
-      Qualifiers q;
-      if (!ParseQualifiers(q)) return false;
-      if (q.line)
-        return FailAt(q.line, q.col,
-                      "FailNext and FailBeginEnumeration belong on an "
-                      "instance, not a class");
-      PropertyDef prop;
-      if (!ParsePropertyType(def->name, prop)) return false;
-      Token propName;
-      if (!ExpectName("a property name", propName)) return false;
-      for (const PropertyDef& p : def->properties)
-        if (SameName(p.name, propName.text))
-          return Fail(propName, "property " + std::string(propName.text) +
-                                    " is already declared in class " +
-                                    def->name);
-      prop.name = propName.text;
-      if (IsPunct('[')) {
-        Take();
-        if (!ExpectPunct(']')) return false;
-        prop.isArray = true;
-      }
-      CimValue value;
-      if (IsPunct('=')) {
-        Take();
-        if (!ParseValue(prop, value, 0)) return false;
-      }
-      if (!ExpectPunct(';')) return false;
-      def->properties.push_back(std::move(prop));
-      defaults.push_back(std::move(value));
-    }
-    Take();  // '}'
-    if (!ExpectPunct(';')) return false;
-    defaults_[provider_->AddClass(std::move(def))] = std::move(defaults);
-    return true;
+    if (IsPunct(']')) break;
+    if (!ExpectPunct(',')) return false;
   }
+  Take();
+  return true;
+}
 
-  // "type" or "ClassName ref". `self` is the class being declared, which a
-  // reference may name.
-  bool ParsePropertyType(const std::string& self, PropertyDef& prop) {
-    Token type;
-    if (!ExpectName("a property type", type)) return false;
-    if (std::optional<CimType> t = CimTypeNamed(type.text)) {
-      prop.type = *t;
-      return true;
+// "Qualifier Name : type [= value] [, Scope(...)] [, Flavor(...)] ;": the
+// value is checked against the type; the declaration itself is dropped.
+bool Parser::ParseQualifierDeclaration() {
+  Take();  // 'qualifier'
+  Token name;
+  PropertyDef type;
+  if (!ExpectName("a qualifier name", name) || !ExpectPunct(':') ||
+      !ParseType(Qualifiers{}, false, type) || !ParseArraySuffix(type))
+    return false;
+  type.name = name.text;
+  if (type.type == CimType::kObject || type.type == CimType::kReference)
+    return Fail(name,
+                "a qualifier holds a CIM type other than object and "
+                "reference");
+  if (IsPunct('=')) {
+    Take();
+    CimValue ignored;
+    if (!ParseValue(type, ignored, 0)) return false;
+  }
+  while (!IsPunct(';')) {
+    if (IsPunct(',')) Take();
+    Token part;
+    if (!ExpectName("Scope or Flavor", part)) return false;
+    if (!SameName(part.text, "scope") && !SameName(part.text, "flavor") &&
+        !SameName(part.text, "policy"))
+      return Fail(part, "expected Scope or Flavor, found '" +
+                            std::string(part.text) + "'");
+    if (!ExpectPunct('(')) return false;
+    for (;;) {
+      Token word;
+      if (!ExpectName("a scope or flavor name", word)) return false;
+      if (!IsPunct(',')) break;
+      Take();
     }
-    if (!IsKeyword("ref"))
-      return Fail(type,
-                  "expected a property type (sint8 .. uint64, real32, "
-                  "real64, boolean, string, datetime, char16, object "
-                  "or 'ClassName ref'), found '" +
-                      std::string(type.text) + "'");
+    if (!ExpectPunct(')')) return false;
+  }
+  Take();  // ';'
+  return true;
+}
+
+// ---- classes
+
+bool Parser::ParseClass() {
+  Take();  // 'class'
+  Token name;
+  if (!ExpectName("a class name", name)) return false;
+  MofProvider::Declaration decl;
+  decl.name = name.text;
+  if (IsPunct(':')) {
+    Take();
+    Token super;
+    if (!ExpectName("a superclass name", super)) return false;
+    decl.superclass = super.text;
+  }
+  if (!ExpectPunct('{')) return false;
+  std::unordered_set<std::string> methods;
+  std::vector<Token> names;  // of the properties, for a refusal
+  while (!IsPunct('}')) {
+    Qualifiers q;
+    if (!ParseQualifiers(q)) return false;
+    if (q.line)
+      return FailAt(q.line, q.col,
+                    "FailNext and FailBeginEnumeration belong on an instance, "
+                    "not a class");
+    PropertyDef prop;
+    Token feature;
+    if (!ParseType(q, true, prop) ||
+        !ExpectName("a property or method name", feature))
+      return false;
+    if (IsPunct('(')) {
+      if (!methods.insert(LowerName(feature.text)).second)
+        return Fail(feature, "method " + std::string(feature.text) +
+                                 " is already declared in class " + decl.name);
+      if (!ParseMethodRest(decl.name, feature)) return false;
+      continue;
+    }
+    if (prop.name == "void")
+      return Fail(feature, "only a method is of type void");
+    prop.name = feature.text;
+    prop.key = q.key;
+    if (!ParseArraySuffix(prop)) return false;
+    std::optional<CimValue> value;
+    if (IsPunct('=')) {
+      Take();
+      value.emplace();
+      if (!ParseValue(prop, *value, 0)) return false;
+    }
+    if (!ExpectPunct(';')) return false;
+    decl.properties.push_back(std::move(prop));
+    decl.defaults.push_back(std::move(value));
+    names.push_back(feature);
+  }
+  Take();  // '}'
+  if (!ExpectPunct(';')) return false;
+  const ClassDef* existing = provider_->FindClass(decl.name);
+  bool declared = existing && !provider_->IsOpen(*existing);
+  if (declared && createOnly_)
+    return Fail(name, "class " + decl.name + " is already declared");
+  if (!declared && updateOnly_)
+    return Fail(name, "class " + decl.name +
+                          " is not declared, and #pragma classflags "
+                          "\"updateonly\" forbids new classes");
+  if (recording_) recording_->push_back(decl);
+  std::string refusal;
+  size_t twice = MofProvider::npos;
+  if (!provider_->Declare(std::move(decl), refusal, &twice))
+    return Fail(twice < names.size() ? names[twice] : name, refusal);
+  return true;
+}
+
+// A property, parameter or method type: a CIM type, "object" or a class
+// name (an embedded object), either of the last two followed by "ref" for a
+// reference; "void" for a method, whose prop.name it marks. A string
+// qualified EmbeddedInstance or EmbeddedObject holds an object.
+bool Parser::ParseType(const Qualifiers& q, bool method, PropertyDef& prop) {
+  Token type;
+  if (Peek().kind != Tok::kName)
+    return Expected(
+        "a type (sint8 .. uint64, real32, real64, boolean, string, datetime, "
+        "char16, object, a class name or 'ClassName ref')");
+  type = Take();
+  // A plain flag and type rather than the optional: GCC reads an empty
+  // optional's payload where valgrind sees it.
+  bool named = false;
+  CimType cim = CimType::kObject;
+  if (std::optional<CimType> t = CimTypeNamed(type.text))
+    named = true, cim = *t;
+  if (IsKeyword("ref") && cim == CimType::kObject) {
     Take();
     prop.type = CimType::kReference;
-    if (SameName(type.text, self)) {
-      prop.refClass = self;
-    } else if (const ClassDef* c = provider_->FindClass(type.text)) {
-      prop.refClass = c->name;
-    } else {
-      return Fail(type, "undeclared class " + std::string(type.text));
-    }
+    if (!named) prop.refClass = type.text;
     return true;
   }
+  if (method && SameName(type.text, "void")) {
+    prop.name = "void";
+    return true;
+  }
+  prop.type = cim;
+  if (q.embedded && prop.type == CimType::kString) prop.type = CimType::kObject;
+  return true;
+}
 
-  // "instance of Class { ... }" without the ';' after it.
-  bool ParseInstance(const Qualifiers& q, int depth,
-                     std::shared_ptr<const Instance>& out) {
-    Token start = Take();  // 'instance'
-    if (depth > kMaxDepth)
-      return Fail(start, "embedded instances nested more than " +
-                             std::to_string(kMaxDepth) + " deep");
-    Token name;
-    if (!ExpectKeyword("of") || !ExpectName("a class name", name)) return false;
-    const ClassDef* cls = provider_->FindClass(name.text);
-    if (!cls) return Fail(name, "undeclared class " + std::string(name.text));
-    auto inst = std::make_shared<Instance>();
-    inst->cls = cls;
-    inst->values = defaults_[cls];
-    inst->failNext = q.failNext;
-    inst->failBeginEnumeration = q.failBeginEnumeration;
-    std::vector<bool> set(cls->properties.size());
-    if (!ExpectPunct('{')) return false;
-    while (!IsPunct('}')) {
-      Qualifiers pq;
-      if (!ParseQualifiers(pq)) return false;
-      if (pq.failBeginEnumeration)
-        return FailAt(pq.line, pq.col,
-                      "FailBeginEnumeration belongs on an instance, not a "
-                      "property");
-      Token propName;
-      if (!ExpectName("a property name", propName)) return false;
-      size_t i = 0;
-      while (i < cls->properties.size() &&
-             !SameName(cls->properties[i].name, propName.text))
-        ++i;
-      if (i == cls->properties.size())
-        return Fail(propName, "class " + cls->name + " has no property " +
-                                  std::string(propName.text));
-      if (set[i])
-        return Fail(propName,
-                    "property " + cls->properties[i].name + " is already set");
-      set[i] = true;
-      if (!ExpectPunct('=') ||
-          !ParseValue(cls->properties[i], inst->values[i], depth) ||
-          !ExpectPunct(';'))
+// "[]" or "[n]" after a name: an array, its size a suggestion only.
+bool Parser::ParseArraySuffix(PropertyDef& prop) {
+  if (!IsPunct('[')) return true;
+  Take();
+  if (Peek().kind == Tok::kInt && !Peek().negative) Take();
+  if (!ExpectPunct(']')) return false;
+  prop.isArray = true;
+  return true;
+}
+
+// "(parameters);" after a method's name. Methods are not properties; their
+// parameters are checked for form and dropped.
+bool Parser::ParseMethodRest(const std::string& cls, const Token& name) {
+  Take();  // '('
+  if (!IsPunct(')')) {
+    std::unordered_set<std::string> seen;
+    for (;;) {
+      Qualifiers q;
+      PropertyDef param;
+      Token paramName;
+      if (!ParseQualifiers(q) || !ParseType(q, false, param) ||
+          !ExpectName("a parameter name", paramName) ||
+          !ParseArraySuffix(param))
         return false;
-      if (pq.failNext) {
-        inst->failPropertyNext.resize(cls->properties.size());
-        inst->failPropertyNext[i] = pq.failNext;
+      if (!seen.insert(LowerName(paramName.text)).second)
+        return Fail(paramName, "parameter " + std::string(paramName.text) +
+                                   " is already declared in method " + cls +
+                                   "." + std::string(name.text));
+      param.name = paramName.text;
+      if (IsPunct('=')) {
+        Take();
+        CimValue ignored;
+        if (!ParseValue(param, ignored, 0)) return false;
       }
-    }
-    Take();  // '}'
-    out = std::move(inst);
-    return true;
-  }
-
-  bool ParseValue(const PropertyDef& prop, CimValue& out, int depth) {
-    out = CimValue{};
-    if (IsKeyword("null")) {
+      if (!IsPunct(',')) break;
       Take();
-      return true;
-    }
-    out.isNull = false;
-    if (!prop.isArray) {
-      out.items.emplace_back();
-      return ParseScalar(prop, out.items.back(), depth);
-    }
-    if (!IsPunct('{'))
-      return Expected(std::string("'{' for the array property ") + prop.name);
-    Take();
-    if (!IsPunct('}')) {
-      for (;;) {
-        out.items.emplace_back();
-        if (!ParseScalar(prop, out.items.back(), depth)) return false;
-        if (!IsPunct(',')) break;
-        Take();
-      }
-    }
-    return ExpectPunct('}');
-  }
-
-  bool ParseScalar(const PropertyDef& prop, CimScalar& out, int depth) {
-    std::string of =
-        std::string(" for ") + TypeText(prop.type) + " property " + prop.name;
-    const Token& t = Peek();
-    if (t.kind == Tok::kError) return false;
-    uint64_t negMax, posMax;
-    if (IntegerBounds(prop.type, &negMax, &posMax)) {
-      if (prop.type == CimType::kChar16 && t.kind == Tok::kChar) {
-        out = static_cast<int64_t>(t.str[0]);
-        Take();
-        return true;
-      }
-      if (t.kind != Tok::kInt)
-        return Expected(prop.type == CimType::kChar16
-                            ? "a character or an integer" + of
-                            : "an integer" + of);
-      if (t.magnitude > (t.negative ? negMax : posMax))
-        return Fail(t, "value out of range" + of);
-      if (IsSigned(prop.type))
-        out = t.negative ? static_cast<int64_t>(0 - t.magnitude)
-                         : static_cast<int64_t>(t.magnitude);
-      else
-        out = t.magnitude;
-      Take();
-      return true;
-    }
-    switch (prop.type) {
-      case CimType::kReal32:
-      case CimType::kReal64: {
-        double v;
-        if (t.kind == Tok::kReal)
-          v = t.real;
-        else if (t.kind == Tok::kInt)
-          v = t.negative ? -static_cast<double>(t.magnitude)
-                         : static_cast<double>(t.magnitude);
-        else
-          return Expected("a number" + of);
-        if (prop.type == CimType::kReal32 && (v > FLT_MAX || v < -FLT_MAX))
-          return Fail(t, "value out of range" + of);
-        out = v;
-        Take();
-        return true;
-      }
-      case CimType::kBoolean:
-        if (!IsKeyword("true") && !IsKeyword("false"))
-          return Expected("TRUE or FALSE" + of);
-        out = IsKeyword("true");
-        Take();
-        return true;
-      case CimType::kString:
-      case CimType::kDatetime:
-      case CimType::kReference: {
-        Token at = t;
-        std::u16string s;
-        if (t.kind != Tok::kString || !ParseStrings(s))
-          return Expected("a string" + of);
-        if (prop.type == CimType::kDatetime && !IsDatetime(s))
-          return Fail(at,
-                      "expected a datetime \"yyyymmddHHMMSS.mmmmmmsUUU\"" + of);
-        out = std::move(s);
-        return true;
-      }
-      case CimType::kObject: {
-        if (!IsKeyword("instance")) return Expected("'instance of'" + of);
-        std::shared_ptr<const Instance> inst;
-        if (!ParseInstance(Qualifiers{}, depth + 1, inst)) return false;
-        out = std::move(inst);
-        return true;
-      }
-      default:
-        return Fail(t, "unsupported type" + of);
     }
   }
-
-  MofErrors& errors_;
-  MofLexer lexer_;
-  MofProvider* provider_ = nullptr;
-  std::unordered_map<const ClassDef*, std::vector<CimValue>> defaults_;
-};
-
-}  // namespace
-
-bool ParseMof(std::string_view bytes, std::string_view fileName,
-              MofRepository& out, std::string& error) {
-  out = MofRepository{};
-  error.clear();
-  MofErrors errors(fileName);
-  std::string storage;
-  std::string_view text;
-  if (DecodeMofText(bytes, storage, text, errors)) {
-    Parser parser(text, errors);
-    if (parser.ParseFile(out)) return true;
-  }
-  out = MofRepository{};
-  error = errors.text();
-  return false;
+  return ExpectPunct(')') && ExpectPunct(';');
 }
 
 }  // namespace posix_wmi

@@ -1,9 +1,12 @@
-// The stand-in WMI service: COM start-up, the locator and the root\cimv2
-// services, answering from a MOF repository file (MODEL_WMI_REPOSITORY) or
-// from this machine's live facts (through the provider interface).
+// The stand-in WMI service: COM start-up, the locator and the services of
+// a namespace, answering from MOF repository files (MODEL_WMI_REPOSITORY,
+// any of their namespaces) or from this machine's live facts (root\cimv2,
+// through the provider interface). No exception leaves a COM call.
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,13 +58,16 @@ struct ComState {
   int inits = 0;  // successful initialisations not yet undone
   bool multithreaded = false;
   bool securityDone = false;
-  std::shared_ptr<Namespace> ns;
+  std::shared_ptr<Namespace> ns;  // root\cimv2
+  // The repository's other namespaces, by path in lower case.
+  std::map<std::string, std::shared_ptr<Namespace>> others;
 } g_com;
 
 // Reads the repository once per COM session, at its first initialisation,
 // so that the injected failures reach every later step of the start-up.
-void LoadNamespace() {
+void ReadNamespaces() {
   auto ns = std::make_shared<Namespace>();
+  g_com.others.clear();
   const char* path = std::getenv("MODEL_WMI_REPOSITORY");
   if (path && *path) {
     posix_wmi::MofRepository repo;
@@ -70,11 +76,27 @@ void LoadNamespace() {
     if (FAILED(ns->loadStatus)) std::fprintf(stderr, "%s\n", error.c_str());
     ns->provider = std::move(repo.provider);
     ns->failures = repo.failures;
+    for (auto& [key, provider] : repo.namespaces) {
+      auto other = std::make_shared<Namespace>();
+      other->provider = std::move(provider);
+      other->failures = repo.failures;
+      g_com.others[key] = std::move(other);
+    }
   } else {
     const char* root = std::getenv("MODEL_FS_ROOT");
     ns->provider = posix_wmi::MakeLiveProvider(root ? root : "");
   }
   g_com.ns = std::move(ns);
+}
+
+void LoadNamespace() {
+  try {
+    ReadNamespaces();
+  } catch (const std::bad_alloc&) {
+    g_com.others.clear();
+    g_com.ns = std::make_shared<Namespace>();
+    g_com.ns->loadStatus = WBEM_E_OUT_OF_MEMORY;
+  }
 }
 
 HRESULT Initialize(bool multithreaded) {
@@ -96,11 +118,28 @@ class Services : public ComObject<IWbemServices, IID_IWbemServices> {
                     IWbemClassObject** ppObject,
                     IWbemCallResult** ppCallResult) override {
     if (ppCallResult) *ppCallResult = nullptr;
-    return posix_wmi::GetClassObject(ns_, strObjectPath, ppObject);
+    try {
+      return posix_wmi::GetClassObject(ns_, strObjectPath, ppObject);
+    } catch (const std::bad_alloc&) {
+      if (ppObject) *ppObject = nullptr;
+      return WBEM_E_OUT_OF_MEMORY;
+    }
   }
 
-  HRESULT ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, LONG,
-                    IWbemContext*, IEnumWbemClassObject** ppEnum) override {
+  HRESULT ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery,
+                    LONG lFlags, IWbemContext* pCtx,
+                    IEnumWbemClassObject** ppEnum) override {
+    try {
+      return Query(strQueryLanguage, strQuery, lFlags, pCtx, ppEnum);
+    } catch (const std::bad_alloc&) {
+      if (ppEnum) *ppEnum = nullptr;
+      return WBEM_E_OUT_OF_MEMORY;
+    }
+  }
+
+ private:
+  HRESULT Query(const BSTR strQueryLanguage, const BSTR strQuery, LONG,
+                IWbemContext*, IEnumWbemClassObject** ppEnum) {
     if (!ppEnum) return WBEM_E_INVALID_PARAMETER;
     *ppEnum = nullptr;
     if (!strQueryLanguage || !strQuery) return WBEM_E_INVALID_PARAMETER;
@@ -123,13 +162,14 @@ class Services : public ComObject<IWbemServices, IID_IWbemServices> {
     return WBEM_S_NO_ERROR;
   }
 
- private:
   std::shared_ptr<Namespace> ns_;
 };
 
 class Locator : public ComObject<IWbemLocator, IID_IWbemLocator> {
  public:
-  explicit Locator(std::shared_ptr<Namespace> ns) : ns_(std::move(ns)) {}
+  Locator(std::shared_ptr<Namespace> ns,
+          std::map<std::string, std::shared_ptr<Namespace>> others)
+      : ns_(std::move(ns)), others_(std::move(others)) {}
 
   HRESULT ConnectServer(const BSTR strNetworkResource, const BSTR, const BSTR,
                         const BSTR, LONG, const BSTR, IWbemContext*,
@@ -138,15 +178,24 @@ class Locator : public ComObject<IWbemLocator, IID_IWbemLocator> {
     *ppNamespace = nullptr;
     if (!strNetworkResource) return WBEM_E_INVALID_PARAMETER;
     if (ns_->failures.connectServer) return *ns_->failures.connectServer;
-    if (!posix_wmi::IsRootCimv2(ToUtf8(strNetworkResource)))
-      return WBEM_E_INVALID_NAMESPACE;
-    if (!ns_->provider) return ns_->loadStatus;
-    *ppNamespace = new Services(ns_);
+    std::shared_ptr<Namespace> ns = ns_;
+    std::string path = ToUtf8(strNetworkResource);
+    if (!posix_wmi::IsRootCimv2(path)) {
+      std::string resolved;
+      if (!posix_wmi::ResolveNamespace(path, "", &resolved))
+        return WBEM_E_INVALID_NAMESPACE;
+      auto it = others_.find(posix_wmi::LowerName(resolved));
+      if (it == others_.end()) return WBEM_E_INVALID_NAMESPACE;
+      ns = it->second;
+    }
+    if (!ns->provider) return ns_->loadStatus;
+    *ppNamespace = new Services(std::move(ns));
     return WBEM_S_NO_ERROR;
   }
 
  private:
   std::shared_ptr<Namespace> ns_;
+  std::map<std::string, std::shared_ptr<Namespace>> others_;
 };
 
 }  // namespace
@@ -192,7 +241,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
   if (!(rclsid == CLSID_WbemLocator) || !(dwClsContext & CLSCTX_INPROC_SERVER))
     return REGDB_E_CLASSNOTREG;
   if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-  auto* locator = new Locator(g_com.ns);
+  auto* locator = new Locator(g_com.ns, g_com.others);
   HRESULT hr = locator->QueryInterface(riid, ppv);
   locator->Release();
   return hr;
@@ -202,6 +251,7 @@ void CoUninitialize() {
   if (g_com.inits == 0) return;
   if (--g_com.inits == 0) {
     g_com.ns.reset();
+    g_com.others.clear();
     g_com.securityDone = false;
   }
 }

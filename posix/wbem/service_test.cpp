@@ -413,7 +413,8 @@ TEST(Wbem, AnswersFromLiveFactsWithoutARepository) {
 TEST(Wbem, BadRepositoryFailsTheConnection) {
   {
     Session s(
-        "#pragma fail(\"OleInitialize\", 1)\nclass C { uint8 U = 256; };");
+        "#pragma fail(\"OleInitialize\", 0x80004005)\n"
+        "class C { uint8 U = 256; };");
     ::testing::internal::CaptureStderr();
     std::string step;
     EXPECT_EQ(s.Connect(u"\\\\.\\root\\cimv2", &step), WBEM_E_INVALID_SYNTAX);
@@ -441,11 +442,11 @@ TEST(Wbem, InjectsFailuresIntoEachStartUpStep) {
     EXPECT_EQ(s.Connect(u"\\\\.\\root\\cimv2", &step), WBEM_E_ACCESS_DENIED);
     EXPECT_EQ(step, op);
   }
-  Session s(std::string(kPeople) + "#pragma fail(\"ExecQuery\", 42)\n");
+  Session s(std::string(kPeople) + "#pragma fail(\"ExecQuery\", 0x80041017)\n");
   ASSERT_EQ(s.Connect(), S_OK);
   IEnumWbemClassObject* e = nullptr;
-  EXPECT_EQ(s.Exec(u"SELECT * FROM Person", &e), 42);
-  EXPECT_EQ(s.Exec(u"SELECT * FROM Nobody", &e), 42);
+  EXPECT_EQ(s.Exec(u"SELECT * FROM Person", &e), WBEM_E_INVALID_QUERY);
+  EXPECT_EQ(s.Exec(u"SELECT * FROM Nobody", &e), WBEM_E_INVALID_QUERY);
   EXPECT_EQ(e, nullptr);
 }
 

@@ -124,7 +124,13 @@ HRESULT ScalarToVariant(const std::shared_ptr<Namespace>& ns, CimType type,
     }
     case CimType::kObject: {
       auto* inst = std::get_if<std::shared_ptr<const Instance>>(&s);
-      if (!inst || !*inst || !(*inst)->cls) return WBEM_E_TYPE_MISMATCH;
+      if (!inst) return WBEM_E_TYPE_MISMATCH;
+      if (!*inst) {  // a NULL element of an object array
+        v->vt = VT_UNKNOWN;
+        v->punkVal = nullptr;
+        return S_OK;
+      }
+      if (!(*inst)->cls) return WBEM_E_TYPE_MISMATCH;
       std::vector<size_t> all((*inst)->cls->properties.size());
       for (size_t i = 0; i < all.size(); ++i) all[i] = i;
       v->vt = VT_UNKNOWN;
