@@ -24,7 +24,7 @@ std::string ExecutablePath() {
 
 }  // namespace
 
-void RunQueryPlan(IWbemServices* services, const char* commandLine) {
+bool RunQueryPlan(IWbemServices* services, const char* commandLine) {
   RunQuery(services, QueryRequest{"Win32_ComputerSystem", "Model"});
 
   CTokenizer requests(commandLine ? commandLine : "", " ");
@@ -45,5 +45,5 @@ void RunQueryPlan(IWbemServices* services, const char* commandLine) {
         MB_OK | MB_ICONEXCLAMATION);  // cppcheck-suppress badBitmaskCheck
   }
 
-  WriteResults();
+  return WriteResults();
 }

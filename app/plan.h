@@ -4,4 +4,5 @@
 
 #include "wmi/platform.h"
 
-void RunQueryPlan(IWbemServices* services, const char* commandLine);
+// True when Model.txt holds this run's results at the end.
+bool RunQueryPlan(IWbemServices* services, const char* commandLine);

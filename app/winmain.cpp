@@ -1,7 +1,8 @@
 // The program's entry: empties the log, brings up COM and the WMI connection,
-// runs the query plan and tears everything down again. A start-up failure is
-// logged and ends the run with exit code 1, before the results file is
-// touched.
+// runs the query plan and tears everything down again. Exit codes: 0, the
+// run's results are in the results file; 1, a start-up failure, logged
+// before the results file is touched; 2, the connection came up but the
+// results file could not be written (a message box says why).
 #include <cstdio>
 
 #include "app/plan.h"
@@ -9,6 +10,8 @@
 #include "wmi/codepage.h"
 
 namespace {
+
+constexpr int kResultsNotWritten = 2;
 
 // `format` holds one %X, filled with the 32-bit pattern of `code`.
 void LogCode(const char* format, HRESULT code) {
@@ -67,11 +70,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
     return 1;
   }
 
-  RunQueryPlan(services, lpCmdLine);
+  bool written = RunQueryPlan(services, lpCmdLine);
 
   services->Release();
   SysFreeString(resource);
   locator->Release();
   CoUninitialize();
-  return 0;
+  return written ? 0 : kResultsNotWritten;
 }

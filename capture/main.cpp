@@ -181,9 +181,10 @@ bool WriteOutput(const std::string& path, const std::string& text) {
   std::string directory =
       slash == std::string::npos ? "." : path.substr(0, slash);
   std::string stem = slash == std::string::npos ? path : path.substr(slash + 1);
-  DWORD error = 0;
-  if (ReplaceFileContents(directory, stem, path, text, &error) ==
-      ReplaceResult::kReplaced)
+  // Never written in place, which a failure could leave half done.
+  DWORD error = ERROR_SUCCESS;
+  if (ReplaceWhole(directory, stem, path, text, &error) ==
+      ReplaceOutcome::kReplaced)
     return true;
   Fail("cannot write " + path + ": " + SystemReason(error));
   return false;

@@ -1,50 +1,66 @@
 // The diagnostic log: emptied at the start of a run, then one message after
 // another, each opened, appended and closed on its own so that a crash
-// loses nothing already logged.
+// loses nothing already logged. Runs at the same time share the file: each
+// message is appended whole, in one write, at the end of the file as it is
+// at that moment.
 #include "output/log.h"
 
 #include "output/textfile.h"
 
 std::string g_logPath;
 
+namespace {
+
+// A log that cannot be opened or written usually stays so for the whole
+// run; each cause is shown once, not once per message, since every box on
+// Windows waits for someone to click it away.
+bool g_openReported = false;
+bool g_writeReported = false;
+
+void ReportOnce(bool& reported, const std::string& text) {
+  if (reported) return;
+  reported = true;
+  ShowMessage(text);
+}
+
+}  // namespace
+
 void ResetLog() {
+  g_openReported = g_writeReported = false;
   std::string directory;
   if (!ExpandWindowsDirectory(directory)) {
     ShowMessage("Can not expand environment string");
     return;
   }
   g_logPath = directory + "\\Model.log";
-  HANDLE file =
-      CreateFileA(g_logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for writing, so that a run starting while another one logs does
+  // not fail; it does empty the file under that run's earlier messages.
+  HANDLE file = CreateFileA(g_logPath.c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   // Every later message will fail the same way, but only after the run has
   // gone on; say it now, while the cause is plain.
   if (file == INVALID_HANDLE_VALUE) {
-    ShowMessage("Can not open " + g_logPath);
+    ReportOnce(g_openReported, "Can not open " + g_logPath);
     return;
   }
   CloseHandle(file);
 }
 
 void LogMessage(const char* message) {
-  HANDLE file =
-      CreateFileA(g_logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Append access alone: the system puts every write at the end of the file
+  // as one piece, whatever another run writes meanwhile.
+  HANDLE file = CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    ShowMessage("Can not open " + g_logPath);
+    ReportOnce(g_openReported, "Can not open " + g_logPath);
     return;
   }
-  // After the messages before it: a second failure must not overwrite the
-  // first.
   std::string bytes;
   AppendWithCrLf(bytes, message ? message : "");
   bytes += "\r\n";
-  LONG high = 0;
-  SetLastError(ERROR_SUCCESS);
-  bool atEnd =
-      SetFilePointer(file, 0, &high, FILE_END) != INVALID_SET_FILE_POINTER ||
-      GetLastError() == ERROR_SUCCESS;
-  bool written = atEnd && WriteBytes(file, bytes);
-  CloseHandle(file);
-  if (!written) ShowMessage("Can not write " + g_logPath);
+  bool written = WriteBytes(file, bytes);
+  written = CloseHandle(file) && written;
+  if (!written) ReportOnce(g_writeReported, "Can not write " + g_logPath);
 }

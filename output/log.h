@@ -11,5 +11,8 @@ extern std::string g_logPath;
 void ResetLog();
 
 // Appends `message` and one more line break to the log, with CR LF line
-// ends. A log that cannot be opened is reported in a message box.
+// ends, in one write at the end of the file, so that runs logging at the
+// same time never tear or overwrite each other's messages. A log that cannot
+// be opened, or written, is reported in a message box once per run for each
+// of the two causes.
 void LogMessage(const char* message);

@@ -8,5 +8,9 @@
 extern std::vector<std::string> g_resultLines;
 
 // Replaces Model.txt with g_resultLines, each line ending in CR LF, and
-// empties the list. Problems are shown in message boxes.
-void WriteResults();
+// empties the list. True when Model.txt now holds exactly these lines; false
+// when it could not be written, which a message box says (Model.txt is then
+// the previous results with their attributes, except where it had to be
+// written in place and that failed part way). Temporary files that dead runs
+// left beside Model.txt are removed on the way.
+bool WriteResults();

@@ -2,6 +2,9 @@
 // alive so that tests can catch a leak.
 #include "posix/com.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,6 +37,25 @@ const IID IID_IDispatch = {0x00020400,
                            0x0000,
                            0x0000,
                            {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+HRESULT CoCreateGuid(GUID* pguid) {
+  if (!pguid) return E_INVALIDARG;
+  uint8_t bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return E_FAIL;
+    got += static_cast<size_t>(n);
+  }
+  std::memcpy(&pguid->Data1, bytes, 4);
+  std::memcpy(&pguid->Data2, bytes + 4, 2);
+  std::memcpy(&pguid->Data3, bytes + 6, 2);
+  std::memcpy(pguid->Data4, bytes + 8, 8);
+  pguid->Data3 = static_cast<uint16_t>((pguid->Data3 & 0x0FFF) | 0x4000);
+  pguid->Data4[0] = static_cast<uint8_t>((pguid->Data4[0] & 0x3F) | 0x80);
+  return S_OK;
+}
 
 BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   // A byte length that does not fit the 32-bit prefix cannot be laid out.

@@ -98,6 +98,11 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
 extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;
 
+// A new random (version 4) GUID from the kernel's random source, as Windows
+// makes them: no other process can foresee it. E_FAIL when the source
+// cannot be read.
+HRESULT CoCreateGuid(GUID* pguid);
+
 // IUnknown. The stand-in's objects derive from it with virtual methods;
 // nothing outside this process ever sees their layout.
 struct IUnknown {

@@ -25,6 +25,10 @@ constexpr SystemMessage kMessages[] = {
      "The system cannot move the file to a different disk drive."},
     {ERROR_WRITE_FAULT, "The system cannot write to the specified device."},
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
+    {ERROR_SHARING_VIOLATION,
+     "The process cannot access the file because it is being used by another "
+     "process."},
+    {ERROR_NO_MORE_FILES, "There are no more files."},
     {ERROR_HANDLE_DISK_FULL, "The disk is full."},
     {ERROR_FILE_EXISTS, "The file exists."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
@@ -42,6 +46,12 @@ constexpr SystemMessage kMessages[] = {
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
     {ERROR_FILE_TOO_LARGE,
      "The file size exceeds the limit allowed and cannot be saved."},
+    {ERROR_UNABLE_TO_REMOVE_REPLACED,
+     "Unable to remove the file to be replaced."},
+    {ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+     "Unable to move the replacement file to the file to be replaced. The "
+     "file to be replaced has retained its original name."},
+    {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system."},
     {ERROR_NO_UNICODE_TRANSLATION,
      "No mapping for the Unicode character exists in the target multi-byte "
      "code page."},

@@ -8,6 +8,24 @@
 // ERROR_FILENAME_EXCED_RANGE, as the ANSI functions of a program that is not
 // long-path aware see it; a read-only file (no owner write permission) cannot
 // be opened for writing, replaced or deleted, even by root.
+//
+// The program runs as root in folders other users may write, so the file
+// functions never act through a symbolic link in the last component of a
+// path: CreateFileA refuses one (ERROR_CANT_ACCESS_FILE), ReplaceFileA
+// neither replaces nor is replaced by one (ERROR_ACCESS_DENIED), attributes
+// are neither read nor set through one, and MoveFileExA and DeleteFileA move,
+// replace or delete the link itself. FIFOs, devices, sockets and folders are
+// never opened as files (ERROR_ACCESS_DENIED), and opening them never blocks.
+//
+// Sharing, as far as Windows' rules matter here: a handle opened without
+// FILE_SHARE_DELETE keeps every other caller, in this process or another,
+// from deleting, renaming or replacing the file (ERROR_SHARING_VIOLATION)
+// until it is closed, and such a handle cannot be opened while a delete,
+// rename or replace of the file is under way. Deletes, renames and replaces
+// get along with each other, as they share delete on Windows. The stand-in
+// keeps the rule with open-file-description locks, so files held open by
+// other programs are not protected, nor files this user may not read. The
+// other share bits are not enforced.
 #pragma once
 
 #include <cstdarg>
@@ -38,11 +56,19 @@ constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_UNABLE_TO_REMOVE_REPLACED = 1175;
+constexpr DWORD ERROR_UNABLE_TO_MOVE_REPLACEMENT = 1176;
+constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
 
 // CreateFileA: access, sharing, disposition, attributes and flags.
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_READ_DATA = 0x1;
+constexpr DWORD FILE_WRITE_DATA = 0x2;
+constexpr DWORD FILE_APPEND_DATA = 0x4;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
 constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -57,6 +83,7 @@ constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 
 constexpr DWORD FILE_BEGIN = 0;
@@ -74,10 +101,12 @@ constexpr int IDOK = 1;
 
 constexpr int SW_SHOWDEFAULT = 10;
 
-// Files. Sharing modes and security attributes have no POSIX meaning and are
-// ignored. A new file is read-only when FILE_ATTRIBUTE_READONLY is given.
-// CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed and set
-// ERROR_ALREADY_EXISTS. A directory cannot be opened.
+// Files. Security attributes are ignored; sharing is as described above. A
+// new file is read-only when FILE_ATTRIBUTE_READONLY is given. CREATE_ALWAYS
+// and OPEN_ALWAYS on an existing file succeed and set ERROR_ALREADY_EXISTS.
+// FILE_APPEND_DATA without GENERIC_WRITE or FILE_WRITE_DATA opens the file
+// for appending: every WriteFile lands at the end of the file as one piece,
+// whatever other handles write meanwhile.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
@@ -90,12 +119,15 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
                      PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL FlushFileBuffers(HANDLE hFile);
+// Closes a file handle; a search handle is refused (FindClose closes it).
 BOOL CloseHandle(HANDLE hObject);
 
 // Attributes: read-only is the absence of the owner's write permission;
-// FILE_ATTRIBUTE_DIRECTORY marks a directory; a file without either reports
+// FILE_ATTRIBUTE_DIRECTORY marks a directory, FILE_ATTRIBUTE_REPARSE_POINT a
+// symbolic link (its target is not looked at); any other file reports
 // FILE_ATTRIBUTE_NORMAL. Setting attributes without FILE_ATTRIBUTE_READONLY
-// makes the file writable again; hidden, system and archive are ignored.
+// makes a regular file writable again; hidden, system and archive are
+// ignored, and so are attributes set on a folder or a link.
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
@@ -105,16 +137,58 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 // returns only after the directory entry is on disk.
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
                  DWORD dwFlags);
+
+// Puts the replacement under the replaced file's name in one step and gives
+// it the replaced file's owner and permission bits (what Windows keeps of the
+// ACL); the directory entry is on disk when it returns. Both must be regular
+// files on one file system: a missing one gives ERROR_FILE_NOT_FOUND, a link,
+// a folder or a read-only replaced file ERROR_ACCESS_DENIED, a file held open
+// without delete sharing ERROR_SHARING_VIOLATION, an owner that cannot be
+// carried over ERROR_ACCESS_DENIED; both files then stay as they were. Backup
+// files are not supported (ERROR_INVALID_PARAMETER); flags are ignored.
+BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName,
+                  LPCSTR lpBackupFileName, DWORD dwReplaceFlags,
+                  LPVOID lpExclude, LPVOID lpReserved);
+
 // A read-only file or a directory is refused with ERROR_ACCESS_DENIED.
 BOOL DeleteFileA(LPCSTR lpFileName);
+
+// Searches: the names in one folder that match the last component of the
+// pattern ('*' any run of characters, '?' one character, letter case
+// ignored), in no particular order, "." and ".." left out. No match gives
+// ERROR_FILE_NOT_FOUND, a missing folder ERROR_PATH_NOT_FOUND; the end of
+// the list ERROR_NO_MORE_FILES. Only the attributes, the size and the name
+// are filled in.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
 
 DWORD GetCurrentProcessId();
 
 // Replaces each %NAME% by the value of the environment variable NAME, matched
 // case-insensitively (the first match in environment order wins); a reference
 // to an unknown variable, an empty %% and an unmatched % stay as they are.
-// The variable Windir, when the environment has none in any letter case, is
-// the absolute path of the current directory. Returns the size the result
+// A variable set to the empty text counts as unset, as on Windows, where
+// setting a variable to nothing removes it. The variable Windir, when the
+// environment has none in any letter case, is the absolute path of the
+// current directory. Returns the size the result
 // needs, its NUL included; the result is stored only when it fits into nSize
 // bytes. Returns 0 on failure (a null source).
 DWORD ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,11 @@ TEST_F(Environment, WindirDefaultsToCurrentDirectory) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(Expand("%Windir%"), cwd);
+  // Empty is unset, as Windows has it: never the file-system root.
+  setenv("WINDIR", "", 1);
+  EXPECT_EQ(Expand("%Windir%"), cwd);
+  setenv("MODEL_T_VAR", "", 1);
+  EXPECT_EQ(Expand("%MODEL_T_VAR%"), "%MODEL_T_VAR%");
   setenv("WINDIR", "/win", 1);
   EXPECT_EQ(Expand("%Windir%"), "/win");
 }
@@ -168,6 +175,114 @@ TEST_F(Files, ReadOnlyStopsWritingReplacingAndDeletingUntilCleared) {
             INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(DeleteFileA(Path("old.txt").c_str()));
+}
+
+TEST_F(Files, NeverThroughALinkNorIntoAFifo) {
+  Write("target", "kept");
+  chmod((dir_ + "/target").c_str(), 0444);
+  symlink((dir_ + "/target").c_str(), (dir_ + "/link").c_str());
+  symlink((dir_ + "/absent").c_str(), (dir_ + "/dangling").c_str());
+  mkfifo((dir_ + "/fifo").c_str(), 0666);
+  for (const char* name : {"link", "dangling", "fifo"}) {
+    SCOPED_TRACE(name);
+    for (DWORD disposition : {CREATE_ALWAYS, OPEN_ALWAYS, OPEN_EXISTING}) {
+      for (DWORD access : {GENERIC_READ, GENERIC_WRITE, FILE_APPEND_DATA}) {
+        HANDLE file = Open(name, access, disposition);
+        EXPECT_EQ(file, INVALID_HANDLE_VALUE) << disposition << " " << access;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+      }
+    }
+    EXPECT_TRUE(SetFileAttributesA(Path(name).c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(ReplaceFileA(Path(name).c_str(), Path("target").c_str(),
+                              nullptr, 0, nullptr, nullptr));
+  }
+  EXPECT_EQ(GetFileAttributesA(Path("link").c_str()),
+            FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(GetFileAttributesA(Path("target").c_str()),
+            FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Read("target"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/absent"));
+  // A link is deleted, or renamed over, as the link itself.
+  EXPECT_TRUE(DeleteFileA(Path("dangling").c_str()));
+  Write("new", "new");
+  EXPECT_TRUE(MoveFileExA(Path("new").c_str(), Path("link").c_str(),
+                          MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(Read("link"), "new");
+  EXPECT_EQ(Read("target"), "kept");
+}
+
+TEST_F(Files, OpenWithoutDeleteSharingKeepsTheFile) {
+  Write("held.txt", "held");
+  Write("other.txt", "other");
+  HANDLE held = CreateFileA(Path("held.txt").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeleteFileA(Path("held.txt").c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(ReplaceFileA(Path("held.txt").c_str(), Path("other.txt").c_str(),
+                            nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(MoveFileExA(Path("other.txt").c_str(), Path("held.txt").c_str(),
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  // Writing it is another matter, as it shares writing.
+  HANDLE writer = CreateFileA(Path("held.txt").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  CloseHandle(writer);
+  CloseHandle(held);
+  // A handle that shares deletion does not keep the file.
+  HANDLE shared = CreateFileA(Path("held.txt").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_TRUE(ReplaceFileA(Path("held.txt").c_str(), Path("other.txt").c_str(),
+                           nullptr, 0, nullptr, nullptr));
+  CloseHandle(shared);
+  EXPECT_EQ(Read("held.txt"), "other");
+}
+
+TEST_F(Files, ReplacementTakesTheReplacedFilesPermissions) {
+  Write("old.txt", "old");
+  Write("new.txt", "new");
+  chmod((dir_ + "/old.txt").c_str(), 0640);
+  chmod((dir_ + "/new.txt").c_str(), 0666);
+  ASSERT_TRUE(ReplaceFileA(Path("old.txt").c_str(), Path("new.txt").c_str(),
+                           nullptr, 0, nullptr, nullptr));
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/old.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Read("old.txt"), "new");
+  EXPECT_FALSE(ReplaceFileA(Path("old.txt").c_str(), Path("new.txt").c_str(),
+                            nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Files, FindMatchesWindowsWildcards) {
+  for (const char* name : {"Model.txt", "Model.1.tmp", "model.AB.TMP",
+                           "Model.tmp", "xModel.1.tmp", "Model.1.tmpx"})
+    Write(name, "");
+  auto found = [&](const char* mask) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(Path(mask).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.emplace_back(data.cFileName);
+    while (FindNextFileA(search, &data));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(FindClose(search));
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(found("Model.*.tmp"), (Names{"Model.1.tmp", "model.AB.TMP"}));
+  EXPECT_EQ(found("Model.?.tmp"), (Names{"Model.1.tmp"}));
+  EXPECT_EQ(found("*.txt"), (Names{"Model.txt"}));
+  EXPECT_EQ(found("nothing*"), Names{});
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(FindFirstFileA((dir_ + "\\no\\*").c_str(), nullptr),
+            INVALID_HANDLE_VALUE);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 # with, as ratios taken in the same run:
 #   - CTokenizer vs memchr on 1 MB of text; FormatPropertyValue per type
 #     (bench/core_bench, Google Benchmark)
+#   - parsers at sizes ten times apart, with the growth of their cost
+#     (bench/live_bench, bench/scaling.py)
 #   - whole runs of build/model vs a static C program that reads one sysfs
 #     file and writes one line; instructions (callgrind) and peak RSS; 1,000
 #     vs 10,000 requests (bench/wholerun.py)
@@ -31,6 +33,13 @@ build/bench/core_bench --benchmark_repetitions=5 \
   --benchmark_format=json --benchmark_out=build/core_bench.json \
   --benchmark_out_format=json >/dev/null 2>&1
 python3 bench/report.py build/core_bench.json
+
+echo "== scaling"
+build/bench/live_bench --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true \
+  --benchmark_format=json --benchmark_out=build/live_bench.json \
+  --benchmark_out_format=json >/dev/null 2>&1
+python3 bench/scaling.py build/live_bench.json
 
 echo "== whole runs"
 python3 bench/wholerun.py build

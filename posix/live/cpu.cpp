@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <set>
+#include <tuple>
 
 #include "posix/live/facts.h"
 
@@ -32,83 +32,145 @@ bool HasWord(std::string_view list, std::string_view word) {
   return false;
 }
 
-// Physical ids are numbers on every kernel; sorting them as numbers keeps
-// package 10 after package 2.
-bool PackageBefore(const CpuPackage& a, const CpuPackage& b) {
-  uint32_t x, y;
-  if (ParseU32(a.physicalId, x) && ParseU32(b.physicalId, y)) return x < y;
-  return a.physicalId < b.physicalId;
+// One processor's paragraph, as far as grouping needs it; the rest is read
+// again from `paragraph` for the one processor that speaks for a package.
+struct Processor {
+  std::string_view paragraph;
+  std::string_view id;
+  std::optional<std::string_view> core;
+  std::optional<uint32_t> cpuCores;
+  uint32_t number;
+};
+
+// The "key: value" fields of one paragraph.
+void SplitFields(std::string_view paragraph, Fields& fields) {
+  fields.clear();
+  while (!paragraph.empty()) {
+    std::string_view line = NextLine(paragraph);
+    size_t colon = line.find(':');
+    if (colon != std::string_view::npos && !Trim(line).empty())
+      fields.emplace_back(Trim(line.substr(0, colon)),
+                          Trim(line.substr(colon + 1)));
+  }
+}
+
+void AddParagraph(std::string_view paragraph, Fields& fields, CpuInfo& info,
+                  std::vector<Processor>& processors) {
+  SplitFields(paragraph, fields);
+  if (fields.empty()) return;
+  if (auto flags = Field(fields, "flags"))
+    info.hypervisor =
+        info.hypervisor.value_or(false) || HasWord(*flags, "hypervisor");
+  uint32_t number;
+  auto processor = Field(fields, "processor");
+  // ARM kernels end the file with a paragraph about the board, without a
+  // processor number; it describes no CPU.
+  if (!processor || !ParseU32(*processor, number)) return;
+  Processor& p = processors.emplace_back();
+  p.paragraph = paragraph;
+  p.id = Field(fields, "physical id").value_or("");
+  p.core = Field(fields, "core id");
+  uint32_t cores;
+  if (auto c = Field(fields, "cpu cores"); c && ParseU32(*c, cores))
+    p.cpuCores = cores;
+  p.number = number;
+}
+
+std::optional<double> Mhz(std::optional<std::string_view> text) {
+  if (!text) return std::nullopt;
+  std::string s(*text);
+  char* end = nullptr;
+  double mhz = std::strtod(s.c_str(), &end);
+  if (end && *end == '\0' && end != s.c_str() && std::isfinite(mhz) &&
+      mhz >= 0 && mhz < 1e9)
+    return mhz;
+  return std::nullopt;
+}
+
+std::optional<std::string> Copy(std::optional<std::string_view> text) {
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+// Where a processor's package goes. Physical ids are numbers on every
+// kernel; sorting them as numbers keeps package 10 after package 2. Any
+// other id follows them, by its text. Within a package, file order.
+struct Key {
+  bool text;
+  uint32_t number;
+  std::string_view id;
+  uint32_t index;
+  bool operator<(const Key& o) const {
+    return std::tie(text, number, id, index) <
+           std::tie(o.text, o.number, o.id, o.index);
+  }
+};
+
+// The package of processors[keys[from..to)], all of one physical id.
+CpuPackage MakePackage(const std::vector<Processor>& processors,
+                       const Key* from, const Key* to,
+                       std::vector<std::string_view>& cores, Fields& fields) {
+  CpuPackage pkg;
+  pkg.physicalId = std::string(from->id);
+  pkg.logical = static_cast<uint32_t>(to - from);
+  cores.clear();
+  std::optional<uint32_t> cpuCores;
+  const Processor* speaker = nullptr;
+  for (const Key* k = from; k != to; ++k) {
+    const Processor& p = processors[k->index];
+    if (p.core) cores.push_back(*p.core);
+    if (p.cpuCores) cpuCores = p.cpuCores;
+    // The lowest-numbered processor speaks for the package.
+    if (!speaker || p.number <= speaker->number) speaker = &p;
+  }
+  std::sort(cores.begin(), cores.end());
+  auto distinct = static_cast<uint32_t>(
+      std::unique(cores.begin(), cores.end()) - cores.begin());
+  pkg.cores = cpuCores ? *cpuCores : distinct ? distinct : pkg.logical;
+  pkg.firstCpu = static_cast<int>(speaker->number);
+  SplitFields(speaker->paragraph, fields);
+  pkg.modelName = Copy(Field(fields, "model name"));
+  pkg.vendor = Copy(Field(fields, "vendor_id"));
+  pkg.mhz = Mhz(Field(fields, "cpu MHz"));
+  return pkg;
 }
 
 }  // namespace
 
+// One pass over the text, then one sort that brings each package's
+// processors together in package order: n log n in the number of
+// processors, with no per-package structure to look up while reading, as a
+// machine may list hundreds of thousands of packages.
 CpuInfo ParseCpuInfo(std::string_view text) {
   CpuInfo info;
-  std::vector<Fields> paragraphs(1);
+  std::vector<Processor> processors;
+  Fields fields;
+  const char* start = text.data();
   while (!text.empty()) {
-    std::string_view line = NextLine(text);
-    size_t colon = line.find(':');
-    if (Trim(line).empty()) {
-      if (!paragraphs.back().empty()) paragraphs.emplace_back();
-    } else if (colon != std::string_view::npos) {
-      paragraphs.back().emplace_back(Trim(line.substr(0, colon)),
-                                     Trim(line.substr(colon + 1)));
-    }
+    const char* at = text.data();
+    if (!Trim(NextLine(text)).empty()) continue;
+    AddParagraph(std::string_view(start, static_cast<size_t>(at - start)),
+                 fields, info, processors);
+    start = text.data();
   }
+  AddParagraph(
+      std::string_view(start, static_cast<size_t>(text.data() - start)), fields,
+      info, processors);
 
-  struct Building {
-    CpuPackage pkg;
-    std::set<std::string> coreIds;
-    std::optional<uint32_t> cpuCores;
-  };
-  std::vector<Building> packages;
-  for (const Fields& fields : paragraphs) {
-    if (auto flags = Field(fields, "flags"))
-      info.hypervisor =
-          info.hypervisor.value_or(false) || HasWord(*flags, "hypervisor");
-    uint32_t number;
-    auto processor = Field(fields, "processor");
-    // ARM kernels end the file with a paragraph about the board, without a
-    // processor number; it describes no CPU.
-    if (!processor || !ParseU32(*processor, number)) continue;
-    std::string id(Field(fields, "physical id").value_or(""));
-    auto it =
-        std::find_if(packages.begin(), packages.end(),
-                     [&](const Building& b) { return b.pkg.physicalId == id; });
-    if (it == packages.end()) {
-      packages.emplace_back();
-      it = packages.end() - 1;
-      it->pkg.physicalId = id;
-    }
-    CpuPackage& pkg = it->pkg;
-    ++pkg.logical;
-    if (auto core = Field(fields, "core id")) it->coreIds.emplace(*core);
-    uint32_t cores;
-    if (auto c = Field(fields, "cpu cores"); c && ParseU32(*c, cores))
-      it->cpuCores = cores;
-    if (pkg.firstCpu >= 0 && static_cast<uint32_t>(pkg.firstCpu) < number)
-      continue;
-    // The lowest-numbered processor speaks for the package.
-    pkg.firstCpu = static_cast<int>(number);
-    if (auto v = Field(fields, "model name")) pkg.modelName = std::string(*v);
-    if (auto v = Field(fields, "vendor_id")) pkg.vendor = std::string(*v);
-    pkg.mhz.reset();
-    if (auto v = Field(fields, "cpu MHz")) {
-      std::string s(*v);
-      char* end = nullptr;
-      double mhz = std::strtod(s.c_str(), &end);
-      if (end && *end == '\0' && end != s.c_str() && std::isfinite(mhz) &&
-          mhz >= 0 && mhz < 1e9)
-        pkg.mhz = mhz;
-    }
+  std::vector<Key> keys;
+  keys.reserve(processors.size());
+  for (uint32_t i = 0; i < processors.size(); ++i) {
+    uint32_t number = 0;
+    bool numeric = ParseU32(processors[i].id, number);
+    keys.push_back({!numeric, number, processors[i].id, i});
   }
-  for (Building& b : packages) {
-    b.pkg.cores = b.cpuCores           ? *b.cpuCores
-                  : !b.coreIds.empty() ? static_cast<uint32_t>(b.coreIds.size())
-                                       : b.pkg.logical;
-    info.packages.push_back(std::move(b.pkg));
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::string_view> cores;
+  for (size_t from = 0, to = 0; from < keys.size(); from = to) {
+    while (to < keys.size() && keys[to].id == keys[from].id) ++to;
+    info.packages.push_back(
+        MakePackage(processors, &keys[from], &keys[0] + to, cores, fields));
   }
-  std::stable_sort(info.packages.begin(), info.packages.end(), PackageBefore);
   return info;
 }
 

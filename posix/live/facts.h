@@ -154,9 +154,6 @@ class LiveFacts {
 
  private:
   void LoadBlockDevices();
-  // Where `path` below the root is on this machine; nullopt for a loop of
-  // links.
-  std::optional<std::string> HostPath(const std::string& path, bool followLast);
 
   std::string root_;
   std::map<std::string, std::optional<std::string>, std::less<>> files_;
