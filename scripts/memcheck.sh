@@ -14,7 +14,8 @@ if ! command -v valgrind >/dev/null; then
   apt-get install -y -qq valgrind >/dev/null
 fi
 [ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target model_dynamic >/dev/null
+cmake --build --preset default -j "$(nproc)" --target model_dynamic \
+  model_capture >/dev/null
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
