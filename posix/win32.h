@@ -28,6 +28,7 @@
 // other share bits are not enforced.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "posix/com.h"
@@ -196,6 +197,19 @@ DWORD ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 // that does not fit is cut to nSize - 1 bytes and terminated; the result is
 // then nSize with ERROR_INSUFFICIENT_BUFFER. Otherwise the path's length.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// The system's text for a Windows error code, as Windows words it, with
+// its closing CR LF. Only FORMAT_MESSAGE_FROM_SYSTEM (with or without
+// FORMAT_MESSAGE_IGNORE_INSERTS) into the caller's buffer, for the error
+// codes the stand-in sets. Returns the characters stored without the NUL;
+// 0 with ERROR_MR_MID_NOT_FOUND for an unknown code, ERROR_INSUFFICIENT_BUFFER
+// when the text does not fit.
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                     DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                     va_list* Arguments);
 
 // One line on standard error: the caption, ": " and the text, or the text
 // alone when there is no caption. Does not wait; returns IDOK.

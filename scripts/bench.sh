@@ -11,6 +11,9 @@
 #   - the MOF reader: a 1,600-class schema through #pragma include vs reading
 #     its bytes (bench/mof_bench); repositories of n vs 10 n classes or
 #     properties, whole runs (bench/mof_scale.py)
+#   - under Wine, when build-mingw holds the Windows build: a capture of the
+#     eight default classes vs one Model.exe run per class
+#     (bench/capture_wine.py)
 # Timings depend on the machine and its load; the ratios are what to compare.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,3 +51,10 @@ build/bench/mof_bench --benchmark_repetitions=5 \
   >/dev/null 2>&1
 python3 bench/mof_report.py build/mof_bench.json
 python3 bench/mof_scale.py build
+
+# Under Wine, when the Windows build is there: one capture of the eight
+# default classes against one Model.exe run per class.
+if [ -x build-mingw/ModelCapture.exe ] && command -v wine >/dev/null; then
+  echo "== capture under Wine"
+  python3 bench/capture_wine.py build-mingw
+fi

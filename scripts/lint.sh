@@ -16,7 +16,7 @@ command -v cppcheck >/dev/null || need+=(cppcheck)
 install_missing ${need[@]+"${need[@]}"}
 [ -f build/compile_commands.json ] || cmake --preset default >/dev/null
 
-dirs=(app text wmi output posix bench fuzz)
+dirs=(app text wmi output capture posix bench fuzz)
 sources=()
 for dir in "${dirs[@]}" posix/wbem posix/live; do
   for f in "$dir"/*.cpp; do [ -e "$f" ] && sources+=("$f"); done

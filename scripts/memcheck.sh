@@ -15,7 +15,8 @@ command -v valgrind >/dev/null || need+=(valgrind)
 . scripts/install-missing.sh
 install_missing ${need[@]+"${need[@]}"}
 [ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target model_dynamic >/dev/null
+cmake --build --preset default -j "$(nproc)" --target model_dynamic \
+  model_capture >/dev/null
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT

@@ -267,6 +267,26 @@ const std::vector<LiveClass>& Table() {
   return table;
 }
 
+// The served properties that Windows declares with the Key qualifier.
+bool IsKey(std::string_view cls, std::string_view property) {
+  static const struct {
+    const char* cls;
+    const char* property;
+  } kKeys[] = {
+      {"Win32_BIOS", "Version"},
+      {"Win32_CDROMDrive", "DeviceID"},
+      {"Win32_ComputerSystem", "Name"},
+      {"Win32_ComputerSystemProduct", "IdentifyingNumber"},
+      {"Win32_ComputerSystemProduct", "Name"},
+      {"Win32_ComputerSystemProduct", "Version"},
+      {"Win32_DiskDrive", "DeviceID"},
+      {"Win32_Processor", "DeviceID"},
+  };
+  for (const auto& k : kKeys)
+    if (cls == k.cls && property == k.property) return true;
+  return false;
+}
+
 class LiveProvider : public Provider {
  public:
   explicit LiveProvider(std::string root) : root_(std::move(root)) {}
@@ -296,8 +316,10 @@ const std::vector<ClassDef>& LiveClasses() {
     for (const LiveClass& lc : Table()) {
       ClassDef cls;
       cls.name = lc.name;
-      for (const LiveProperty& p : lc.properties)
+      for (const LiveProperty& p : lc.properties) {
         cls.properties.push_back({p.name, p.type, false, ""});
+        cls.properties.back().key = IsKey(lc.name, p.name);
+      }
       all.push_back(std::move(cls));
     }
     return all;

@@ -108,7 +108,7 @@ class Derived : Base {
   Base ref Owner;
   [EmbeddedInstance("Base")] string Config;
   [static] uint32 Create([in] string Name, [out] Base ref Made,
-      [in, EmbeddedInstance("Base")] string Spec[] = {}, [in] uint32 Mode = 3);
+      [in, EmbeddedInstance("Base")] string Shape[] = {}, [in] uint32 Mode = 3);
   void Reset();
 };
 class Child : Not_Declared { string P; };

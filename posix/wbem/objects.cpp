@@ -24,6 +24,17 @@ class ClassObject : public ComObject<IWbemClassObject, IID_IWbemClassObject> {
         selected_(std::move(selected)),
         inst_(std::move(inst)) {}
 
+  HRESULT Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE* pType,
+              LONG* plFlavor) override {
+    return GetObjectProperty(ns_, *cls_, selected_, *inst_, wszName, lFlags,
+                             pVal, pType, plFlavor);
+  }
+
+  HRESULT GetPropertyQualifierSet(LPCWSTR wszProperty,
+                                  IWbemQualifierSet** ppQualSet) override {
+    return NewPropertyQualifierSet(ns_, *cls_, wszProperty, ppQualSet);
+  }
+
   HRESULT BeginEnumeration(LONG lEnumFlags) override {
     if (inst_->failBeginEnumeration) return *inst_->failBeginEnumeration;
     // The service has no system properties, so asking for them alone gives

@@ -75,6 +75,25 @@ IWbemClassObject* NewClassObject(std::shared_ptr<Namespace> ns,
                                  std::vector<size_t> selected,
                                  std::shared_ptr<const Instance> inst);
 
+// IWbemServices::GetObject for a class path: a class object presenting
+// every property of the class, each NULL.
+HRESULT GetClassObject(const std::shared_ptr<Namespace>& ns,
+                       const BSTR strObjectPath, IWbemClassObject** ppObject);
+
+// IWbemClassObject::Get on an object presenting `selected` properties of
+// cls (see NewClassObject): one of them, or the system property __CLASS,
+// the class of inst.
+HRESULT GetObjectProperty(const std::shared_ptr<Namespace>& ns,
+                          const ClassDef& cls,
+                          const std::vector<size_t>& selected,
+                          const Instance& inst, LPCWSTR wszName, LONG lFlags,
+                          VARIANT* pVal, CIMTYPE* pType, LONG* plFlavor);
+
+// IWbemClassObject::GetPropertyQualifierSet for a property of cls.
+HRESULT NewPropertyQualifierSet(std::shared_ptr<Namespace> ns,
+                                const ClassDef& cls, LPCWSTR wszProperty,
+                                IWbemQualifierSet** ppQualSet);
+
 // The enumerator of a query's result.
 IEnumWbemClassObject* NewEnumerator(
     std::shared_ptr<Namespace> ns, const ClassDef* cls,

@@ -114,6 +114,18 @@ class Services : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
   explicit Services(std::shared_ptr<Namespace> ns) : ns_(std::move(ns)) {}
 
+  HRESULT GetObject(const BSTR strObjectPath, LONG, IWbemContext*,
+                    IWbemClassObject** ppObject,
+                    IWbemCallResult** ppCallResult) override {
+    if (ppCallResult) *ppCallResult = nullptr;
+    try {
+      return posix_wmi::GetClassObject(ns_, strObjectPath, ppObject);
+    } catch (const std::bad_alloc&) {
+      if (ppObject) *ppObject = nullptr;
+      return WBEM_E_OUT_OF_MEMORY;
+    }
+  }
+
   HRESULT ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery,
                     LONG lFlags, IWbemContext* pCtx,
                     IEnumWbemClassObject** ppEnum) override {

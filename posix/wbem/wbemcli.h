@@ -1,4 +1,4 @@
-// Stand-in for COM start-up and the four WMI interfaces the core uses, with
+// Stand-in for COM start-up and the five WMI interfaces the core uses, with
 // the method names, signatures and status codes of Windows. The service behind
 // them answers WQL from a MOF repository file or from live machine facts.
 // Never compiled on Windows.
@@ -8,6 +8,7 @@
 
 typedef LONG CIMTYPE;
 struct IWbemContext;
+struct IWbemCallResult;
 
 // COM start-up and objects.
 enum COINIT : DWORD {
@@ -43,6 +44,7 @@ extern const IID IID_IWbemLocator;
 extern const IID IID_IWbemServices;
 extern const IID IID_IEnumWbemClassObject;
 extern const IID IID_IWbemClassObject;
+extern const IID IID_IWbemQualifierSet;
 
 // WMI status codes (WBEMSTATUS) and flags.
 constexpr HRESULT WBEM_S_NO_ERROR = 0;
@@ -63,6 +65,7 @@ constexpr HRESULT WBEM_E_INVALID_QUERY = static_cast<HRESULT>(0x80041017);
 constexpr HRESULT WBEM_E_INVALID_QUERY_TYPE = static_cast<HRESULT>(0x80041018);
 constexpr HRESULT WBEM_E_UNEXPECTED = static_cast<HRESULT>(0x8004101D);
 constexpr HRESULT WBEM_E_INVALID_SYNTAX = static_cast<HRESULT>(0x80041021);
+constexpr HRESULT WBEM_E_INVALID_OBJECT_PATH = static_cast<HRESULT>(0x8004103A);
 
 constexpr LONG WBEM_INFINITE = -1;
 constexpr LONG WBEM_FLAG_RETURN_IMMEDIATELY = 0x10;
@@ -95,11 +98,25 @@ enum CIMTYPE_ENUMERATION : CIMTYPE {
   CIM_FLAG_ARRAY = 0x2000,
 };
 
+// The qualifiers of one property. The stand-in's carry "key" (VT_BOOL
+// TRUE; absent when the property is no key) and "CIMTYPE" (VT_BSTR:
+// "string", "uint32", "ref:Class", "object", ...; arrays by their element).
+struct IWbemQualifierSet : IUnknown {
+  virtual HRESULT Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal,
+                      LONG* plFlavor) = 0;
+};
+
+// A class definition (from GetObject) or an instance (from a query). Of the
+// system properties only __CLASS is known, to Get.
 struct IWbemClassObject : IUnknown {
+  virtual HRESULT Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal,
+                      CIMTYPE* pType, LONG* plFlavor) = 0;
   virtual HRESULT BeginEnumeration(LONG lEnumFlags) = 0;
   virtual HRESULT Next(LONG lFlags, BSTR* strName, VARIANT* pVal,
                        CIMTYPE* pType, LONG* plFlavor) = 0;
   virtual HRESULT EndEnumeration() = 0;
+  virtual HRESULT GetPropertyQualifierSet(LPCWSTR wszProperty,
+                                          IWbemQualifierSet** ppQualSet) = 0;
 };
 
 struct IEnumWbemClassObject : IUnknown {
@@ -108,6 +125,12 @@ struct IEnumWbemClassObject : IUnknown {
 };
 
 struct IWbemServices : IUnknown {
+  // strObjectPath names a class, optionally after "root\cimv2:": the class
+  // object, every property NULL. Instance paths (Class.Key=...) and the
+  // empty path (a new class) are not served: WBEM_E_NOT_SUPPORTED.
+  virtual HRESULT GetObject(const BSTR strObjectPath, LONG lFlags,
+                            IWbemContext* pCtx, IWbemClassObject** ppObject,
+                            IWbemCallResult** ppCallResult) = 0;
   virtual HRESULT ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery,
                             LONG lFlags, IWbemContext* pCtx,
                             IEnumWbemClassObject** ppEnum) = 0;

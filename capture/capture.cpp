@@ -1,0 +1,458 @@
+// The capture of WMI classes as MOF: class objects for the declarations, a
+// "SELECT *" query for the instances, the property walk for their values.
+// Everything obtained from WMI is released here, on every path.
+#include "capture/capture.h"
+
+#include <utility>
+
+#include "capture/mof_text.h"
+#include "wmi/codepage.h"
+
+struct CapturedProperty {
+  std::string name;  // UTF-8, as WMI spells it
+  CIMTYPE type = CIM_STRING;
+  bool key = false;
+  std::string boundClass;  // of a reference or an embedded object, if named
+  // A datetime property with a value that is no CIM datetime, declared as a
+  // string so that a reader takes the value as it is.
+  bool datetimeAsString = false;
+};
+
+struct CapturedClass {
+  std::string name;  // UTF-8, as WMI spells it
+  std::vector<CapturedProperty> properties;
+  bool requested = false;  // added by AddClass: `instances` holds its own
+  std::string instances;
+};
+
+namespace {
+
+// Embedded objects nested deeper than the MOF reader takes are refused.
+constexpr int kMaxDepth = 32;
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Utf8Of(BSTR text) {
+  return WideToUtf8(text, text ? SysStringLen(text) : 0);
+}
+
+void Indent(std::string& out, int depth) {
+  out.append(4 * static_cast<size_t>(depth), ' ');
+}
+
+// Owners of what WMI hands out, released on every path.
+struct Bstr {
+  BSTR p = nullptr;
+  Bstr() = default;
+  explicit Bstr(BSTR s) : p(s) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(p); }
+};
+struct Variant {
+  VARIANT v;
+  Variant() { VariantInit(&v); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  ~Variant() { VariantClear(&v); }
+};
+template <class T>
+struct Com {
+  T* p = nullptr;
+  Com() = default;
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  ~Com() {
+    if (p) p->Release();
+  }
+};
+
+// The class a CIMTYPE qualifier ("ref:Class", "object:Class") binds to.
+std::string BoundClassOf(const VARIANT& cimtype) {
+  if (cimtype.vt != VT_BSTR || !cimtype.bstrVal) return {};
+  std::string text = Utf8Of(cimtype.bstrVal);
+  size_t colon = text.find(':');
+  return colon == std::string::npos ? std::string() : text.substr(colon + 1);
+}
+
+// The index of a property in the class's list; the list's size if absent.
+size_t FindProperty(const CapturedClass& cls, const std::string& name) {
+  size_t i = 0;
+  while (i < cls.properties.size() && !SameName(cls.properties[i].name, name))
+    ++i;
+  return i;
+}
+
+bool IsMalformedDatetime(const VARIANT& v) {
+  return v.vt == VT_BSTR &&
+         !IsCimDatetime(v.bstrVal, v.bstrVal ? SysStringLen(v.bstrVal) : 0);
+}
+
+// Whether a datetime value (or an element of a datetime array) is no CIM
+// datetime, as some WMI providers hand out.
+bool HoldsMalformedDatetime(const VARIANT& value) {
+  if (value.vt == (VT_ARRAY | VT_BSTR) && value.parray) {
+    ULONG count =
+        value.parray->cDims == 1 ? value.parray->rgsabound[0].cElements : 0;
+    for (ULONG k = 0; k < count; ++k) {
+      VARIANT element;
+      if (BorrowElement(value.parray, VT_BSTR, k, &element) &&
+          IsMalformedDatetime(element))
+        return true;
+    }
+    return false;
+  }
+  return IsMalformedDatetime(value);
+}
+
+// Puts the properties at `walked` (indices, in walk order) first, in that
+// order, and the others after them as they were. Nothing moves in the usual
+// case, a walk in declaration order.
+void FollowWalk(CapturedClass& cls, const std::vector<size_t>& walked) {
+  bool ordered = true;
+  for (size_t k = 0; k < walked.size(); ++k)
+    ordered = ordered && walked[k] == k;
+  if (ordered) return;
+  std::vector<bool> taken(cls.properties.size());
+  std::vector<CapturedProperty> properties;
+  for (size_t index : walked) {
+    if (taken[index]) continue;
+    taken[index] = true;
+    properties.push_back(std::move(cls.properties[index]));
+  }
+  for (size_t i = 0; i < taken.size(); ++i)
+    if (!taken[i]) properties.push_back(std::move(cls.properties[i]));
+  cls.properties = std::move(properties);
+}
+
+void AppendDeclaration(std::string& out, const CapturedClass& cls) {
+  out += "class " + cls.name + "\n{\n";
+  for (const CapturedProperty& p : cls.properties) {
+    Indent(out, 1);
+    if (p.key) out += "[key] ";
+    if ((p.type & ~CIM_FLAG_ARRAY) == CIM_REFERENCE)
+      out += (p.boundClass.empty() ? "object" : p.boundClass) + " ref";
+    else
+      out += p.datetimeAsString ? "string" : CimTypeKeyword(p.type);
+    out += " " + p.name;
+    if (p.type & CIM_FLAG_ARRAY) out += "[]";
+    out += ";";
+    if (p.datetimeAsString) out += "  // datetime; a value is no CIM datetime";
+    out += "\n";
+  }
+  out += "};\n\n";
+}
+
+}  // namespace
+
+MofCapture::MofCapture(IWbemServices* services) : services_(services) {}
+MofCapture::~MofCapture() = default;
+
+CapturedClass* MofCapture::Find(const std::string& name) const {
+  for (const auto& cls : classes_)
+    if (SameName(cls->name, name)) return cls.get();
+  return nullptr;
+}
+
+// Merges the properties of a class object's walk into `cls`: types, the
+// Key qualifier and the class a reference or an embedded object is bound
+// to. A qualifier that cannot be read is taken as absent.
+HRESULT MofCapture::ReadDefinition(IWbemClassObject* object,
+                                   CapturedClass& cls) {
+  HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+  if (FAILED(hr)) return hr;
+  for (;;) {
+    Bstr name;
+    CIMTYPE type = 0;
+    hr = object->Next(0, &name.p, nullptr, &type, nullptr);
+    if (hr != WBEM_S_NO_ERROR) break;
+    CIMTYPE base = type & ~CIM_FLAG_ARRAY;
+    if (!CimTypeKeyword(base) && base != CIM_REFERENCE) {
+      hr = WBEM_E_TYPE_MISMATCH;
+      break;
+    }
+    CapturedProperty property{Utf8Of(name.p), type, false, {}};
+    Com<IWbemQualifierSet> qualifiers;
+    if (SUCCEEDED(object->GetPropertyQualifierSet(name.p, &qualifiers.p)) &&
+        qualifiers.p) {
+      Variant key;
+      property.key =
+          qualifiers.p->Get(OLESTR("key"), 0, &key.v, nullptr) == S_OK &&
+          key.v.vt == VT_BOOL && key.v.boolVal;
+      Variant cimtype;
+      if ((base == CIM_REFERENCE || base == CIM_OBJECT) &&
+          qualifiers.p->Get(OLESTR("CIMTYPE"), 0, &cimtype.v, nullptr) == S_OK)
+        property.boundClass = BoundClassOf(cimtype.v);
+    }
+    size_t known = FindProperty(cls, property.name);
+    if (known < cls.properties.size())
+      cls.properties[known] = std::move(property);
+    else
+      cls.properties.push_back(std::move(property));
+  }
+  object->EndEnumeration();
+  // Another success code ends the walk short: the object is not whole.
+  return hr == WBEM_S_NO_MORE_DATA ? S_OK : hr;
+}
+
+HRESULT MofCapture::AddClass(const std::string& name) {
+  Bstr path(AnsiToBstr(name));
+  if (!path.p) return WBEM_E_OUT_OF_MEMORY;
+  Com<IWbemClassObject> definition;
+  HRESULT hr = services_->GetObject(path.p, 0, nullptr, &definition.p, nullptr);
+  if (FAILED(hr)) return hr;
+  if (!definition.p) return WBEM_E_FAILED;
+
+  std::string spelled = name;
+  Variant classProperty;
+  if (SUCCEEDED(definition.p->Get(OLESTR("__CLASS"), 0, &classProperty.v,
+                                  nullptr, nullptr)) &&
+      classProperty.v.vt == VT_BSTR)
+    spelled = Utf8Of(classProperty.v.bstrVal);
+  CapturedClass* existing = Find(spelled);
+  if (existing && existing->requested) return S_OK;  // asked for twice
+
+  // What a failure must restore: the classes met so far as they were.
+  struct Saved {
+    std::vector<CapturedProperty> properties;
+    bool requested;
+    size_t instances;
+  };
+  std::vector<Saved> saved;
+  for (const auto& cls : classes_)
+    saved.push_back({cls->properties, cls->requested, cls->instances.size()});
+  size_t lossCount = losses_.size();
+
+  CapturedClass* cls = existing;
+  if (!cls) {
+    classes_.push_back(std::make_unique<CapturedClass>());
+    cls = classes_.back().get();
+    cls->name = spelled;
+  }
+  cls->requested = true;
+  hr = ReadDefinition(definition.p, *cls);
+  if (hr == S_OK) hr = AppendInstances(*cls, spelled);
+  if (hr == S_OK) return S_OK;
+
+  classes_.resize(saved.size());
+  for (size_t i = 0; i < saved.size(); ++i) {
+    classes_[i]->properties = std::move(saved[i].properties);
+    classes_[i]->requested = saved[i].requested;
+    classes_[i]->instances.resize(saved[i].instances);
+  }
+  losses_.resize(lossCount);
+  return hr;
+}
+
+HRESULT MofCapture::AppendInstances(CapturedClass& cls,
+                                    const std::string& queryName) {
+  Bstr language(SysAllocString(OLESTR("WQL")));
+  Bstr query(AnsiToBstr("SELECT * FROM " + queryName));
+  if (!language.p || !query.p) return WBEM_E_OUT_OF_MEMORY;
+  Com<IEnumWbemClassObject> objects;
+  HRESULT hr = services_->ExecQuery(
+      language.p, query.p,
+      WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+      &objects.p);
+  if (FAILED(hr)) return hr;
+  if (!objects.p) return S_OK;
+  for (;;) {
+    Com<IWbemClassObject> object;
+    ULONG returned = 0;
+    hr = objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned);
+    if (FAILED(hr)) return hr;
+    if (returned == 1 && object.p) {
+      std::string text = "instance of " + cls.name + "\n{\n";
+      HRESULT walk = AppendObject(text, object.p, cls, 1);
+      if (walk != S_OK) return walk;
+      cls.instances += text + "};\n\n";
+    }
+    if (hr != WBEM_S_NO_ERROR) return S_OK;
+  }
+}
+
+// The properties of one object as "Name = value;" lines at `depth`. A
+// property that the class declaration lacks (an instance of a subclass) is
+// added to it, and the declaration follows the order of the walk: a replay
+// walks the properties in the order they are declared.
+HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
+                                 CapturedClass& cls, int depth) {
+  HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+  if (FAILED(hr)) return hr;
+  std::vector<size_t> walked;
+  for (;;) {
+    Bstr name;
+    Variant value;
+    CIMTYPE type = 0;
+    hr = object->Next(0, &name.p, &value.v, &type, nullptr);
+    if (hr != WBEM_S_NO_ERROR) break;
+    std::string propertyName = Utf8Of(name.p);
+    // Walks follow the declaration: look where this property should be
+    // before looking everywhere.
+    size_t index = walked.size();
+    if (index >= cls.properties.size() ||
+        !SameName(cls.properties[index].name, propertyName))
+      index = FindProperty(cls, propertyName);
+    if (index == cls.properties.size())
+      cls.properties.push_back({propertyName, type, false, {}});
+    walked.push_back(index);
+    CapturedProperty* property = &cls.properties[index];
+    // The declaration's type, which the reader will check the value against.
+    type = property->type;
+    if ((type & ~CIM_FLAG_ARRAY) == CIM_DATETIME &&
+        HoldsMalformedDatetime(value.v))
+      property->datetimeAsString = true;
+    Indent(out, depth);
+    out += property->name + " = ";
+    hr =
+        AppendValue(out, value.v, type, cls.name + "." + property->name, depth);
+    if (hr != S_OK) break;
+    out += ";\n";
+  }
+  object->EndEnumeration();
+  // Another success code ends the walk short: the object is not whole.
+  if (hr != WBEM_S_NO_MORE_DATA) return hr;
+  FollowWalk(cls, walked);
+  return S_OK;
+}
+
+HRESULT MofCapture::AppendValue(std::string& out, const VARIANT& value,
+                                CIMTYPE type, const std::string& where,
+                                int depth) {
+  if (value.vt == VT_NULL || value.vt == VT_EMPTY) {
+    out += "NULL";
+    return S_OK;
+  }
+  CIMTYPE base = type & ~CIM_FLAG_ARRAY;
+  if (type & CIM_FLAG_ARRAY) {
+    if (!(value.vt & VT_ARRAY) || !value.parray) return WBEM_E_TYPE_MISMATCH;
+    VARTYPE vt = static_cast<VARTYPE>(value.vt & ~VT_ARRAY);
+    ULONG count =
+        value.parray->cDims == 1 ? value.parray->rgsabound[0].cElements : 0;
+    // Embedded objects one below the other, everything else on one line.
+    bool objects = base == CIM_OBJECT && count > 0;
+    int inner = objects ? depth + 1 : depth;
+    out += '{';
+    for (ULONG k = 0; k < count; ++k) {
+      VARIANT element;
+      if (!BorrowElement(value.parray, vt, k, &element))
+        return WBEM_E_TYPE_MISMATCH;
+      out += k > 0 ? (objects ? "," : ", ") : "";
+      if (objects) {
+        out += '\n';
+        Indent(out, inner);
+      }
+      HRESULT hr = AppendValue(out, element, base, where, inner);
+      if (hr != S_OK) return hr;
+    }
+    if (objects) {
+      out += '\n';
+      Indent(out, depth);
+    }
+    out += '}';
+    return S_OK;
+  }
+  if (base == CIM_OBJECT) {
+    if (value.vt != VT_UNKNOWN && value.vt != VT_DISPATCH)
+      return WBEM_E_TYPE_MISMATCH;
+    return AppendEmbedded(out, value.punkVal, depth);
+  }
+  HRESULT hr = AppendScalar(out, value, base);
+  if (hr != S_FALSE) return hr;
+  losses_.push_back(where + ": an infinity or NaN, written as NULL");
+  return S_OK;
+}
+
+HRESULT MofCapture::AppendEmbedded(std::string& out, IUnknown* unknown,
+                                   int depth) {
+  if (!unknown) {
+    out += "NULL";
+    return S_OK;
+  }
+  if (depth >= kMaxDepth) return WBEM_E_FAILED;
+  Com<IWbemClassObject> object;
+  HRESULT hr = unknown->QueryInterface(IID_IWbemClassObject,
+                                       reinterpret_cast<void**>(&object.p));
+  if (FAILED(hr) || !object.p) return WBEM_E_TYPE_MISMATCH;
+  CapturedClass* cls = nullptr;
+  hr = EmbeddedClass(object.p, &cls);
+  if (FAILED(hr)) return hr;
+  out += "instance of " + cls->name + "\n";
+  Indent(out, depth);
+  out += "{\n";
+  hr = AppendObject(out, object.p, *cls, depth + 1);
+  if (hr != S_OK) return hr;
+  Indent(out, depth);
+  out += "}";
+  return S_OK;
+}
+
+// The declaration an embedded object's class gets: from its class object
+// when WMI has one, and in any case from the walks of its objects.
+HRESULT MofCapture::EmbeddedClass(IWbemClassObject* object,
+                                  CapturedClass** cls) {
+  Variant name;
+  HRESULT hr = object->Get(OLESTR("__CLASS"), 0, &name.v, nullptr, nullptr);
+  if (FAILED(hr)) return hr;
+  if (name.v.vt != VT_BSTR || !name.v.bstrVal) return WBEM_E_TYPE_MISMATCH;
+  std::string className = Utf8Of(name.v.bstrVal);
+  *cls = Find(className);
+  if (*cls) return S_OK;
+  auto created = std::make_unique<CapturedClass>();
+  created->name = className;
+  Com<IWbemClassObject> definition;
+  if (SUCCEEDED(services_->GetObject(name.v.bstrVal, 0, nullptr, &definition.p,
+                                     nullptr)) &&
+      definition.p)
+    ReadDefinition(definition.p, *created);
+  classes_.push_back(std::move(created));
+  *cls = classes_.back().get();
+  return S_OK;
+}
+
+// Declarations come first, a referenced class before the class that refers
+// to it, and an empty one for a class that is referred to but not
+// captured; then the instances, class by class.
+std::string MofCapture::Text() const {
+  std::vector<const CapturedClass*> order;
+  std::vector<std::string> missing;
+  std::vector<const CapturedClass*> visiting;
+  auto visit = [&](const CapturedClass* cls, auto& self) -> void {
+    for (const CapturedClass* seen : order)
+      if (seen == cls) return;
+    for (const CapturedClass* open : visiting)
+      if (open == cls) return;  // a cycle: the reader must take it as is
+    visiting.push_back(cls);
+    for (const CapturedProperty& p : cls->properties) {
+      if ((p.type & ~CIM_FLAG_ARRAY) != CIM_REFERENCE || p.boundClass.empty())
+        continue;
+      if (const CapturedClass* target = Find(p.boundClass)) {
+        self(target, self);
+        continue;
+      }
+      bool known = false;
+      for (const std::string& m : missing)
+        known = known || SameName(m, p.boundClass);
+      if (!known) missing.push_back(p.boundClass);
+    }
+    visiting.pop_back();
+    order.push_back(cls);
+  };
+  for (const auto& cls : classes_) visit(cls.get(), visit);
+
+  std::string out;
+  for (const std::string& name : missing)
+    out += "// Referred to, not captured.\nclass " + name + "\n{\n};\n\n";
+  for (const CapturedClass* cls : order) AppendDeclaration(out, *cls);
+  for (const auto& cls : classes_) out += cls->instances;
+  return out;
+}

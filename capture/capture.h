@@ -1,0 +1,53 @@
+// A capture of WMI classes as one self-contained MOF text: each class's
+// flattened declaration, read from its class object, and every instance
+// with every non-system property in the order WMI walks them. Classes of
+// embedded objects are declared too, and a class that a reference names
+// without being captured gets an empty declaration, so that the text needs
+// nothing outside itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "wmi/platform.h"
+
+struct CapturedClass;
+
+class MofCapture {
+ public:
+  explicit MofCapture(IWbemServices* services);
+  ~MofCapture();
+  MofCapture(const MofCapture&) = delete;
+  MofCapture& operator=(const MofCapture&) = delete;
+
+  // Captures the class `name` (ANSI) and its instances: S_OK. Otherwise
+  // returns the WMI status that stopped it (a success code when a property
+  // walk ended short) and leaves the capture as it was before the call.
+  HRESULT AddClass(const std::string& name);
+
+  // The declarations, then the instances of every class added, in the
+  // order added. UTF-8, "\n" line ends.
+  std::string Text() const;
+
+  // Values that MOF cannot carry and that were written as NULL, one line
+  // each ("Class.Property: why").
+  const std::vector<std::string>& Losses() const { return losses_; }
+
+ private:
+  CapturedClass* Find(const std::string& name) const;
+  HRESULT ReadDefinition(IWbemClassObject* object, CapturedClass& cls);
+  HRESULT AppendInstances(CapturedClass& cls, const std::string& queryName);
+  HRESULT AppendObject(std::string& out, IWbemClassObject* object,
+                       CapturedClass& cls, int depth);
+  HRESULT AppendValue(std::string& out, const VARIANT& value, CIMTYPE type,
+                      const std::string& where, int depth);
+  HRESULT AppendEmbedded(std::string& out, IUnknown* unknown, int depth);
+  HRESULT EmbeddedClass(IWbemClassObject* object, CapturedClass** cls);
+
+  IWbemServices* services_;
+  // Every class declared, in the order first met; those added by AddClass
+  // carry their instances.
+  std::vector<std::unique_ptr<CapturedClass>> classes_;
+  std::vector<std::string> losses_;
+};

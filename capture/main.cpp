@@ -1,0 +1,238 @@
+// The capture tool's entry: model-capture [-o FILE] [CLASS ...]. Connects to
+// root\cimv2 as the model program does, captures each class named (by
+// default the eight classes the model program's Linux build serves) and
+// writes one self-contained MOF text to FILE or to standard output.
+// Exit codes: 0 everything captured, 1 some class (or value) not captured
+// or no WMI connection, 2 a bad command line or an output not written.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "capture/capture.h"
+#include "capture/mof_text.h"
+#include "output/replace.h"
+#include "wmi/codepage.h"
+#include "wmi/status.h"
+
+namespace {
+
+constexpr const char* kTool = "model-capture";
+
+const char* const kDefaultClasses[] = {
+    "Win32_BaseBoard",
+    "Win32_BIOS",
+    "Win32_CDROMDrive",
+    "Win32_ComputerSystem",
+    "Win32_ComputerSystemProduct",
+    "Win32_DiskDrive",
+    "Win32_OperatingSystem",
+    "Win32_Processor",
+};
+
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\n", kTool, what.c_str());
+}
+
+std::string StatusText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  std::string name = GetWbemStatusName(hr);
+  // An unknown code comes back as its hex digits already.
+  return name[0] == '0' ? name : name + " (" + code + ")";
+}
+
+// The system's wording for a Windows error code, without its line break.
+std::string SystemReason(DWORD error) {
+  char text[512];
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                        text[length - 1] == ' '))
+    --length;
+  if (length > 0) return std::string(text, length);
+  return "error " + std::to_string(error);
+}
+
+// ANSI text as UTF-8 for a comment line: nothing lost but line breaks and
+// other control characters, which would end the comment.
+std::string CommentText(const std::string& ansi) {
+  BSTR wide = AnsiToBstr(ansi);
+  std::string text = wide ? WideToUtf8(wide, SysStringLen(wide)) : ansi;
+  SysFreeString(wide);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+std::string CommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (i > 0) line += ' ';
+    bool quoted =
+        arg.empty() || arg.find_first_of(" \t\"") != std::string::npos;
+    if (quoted) line += '"';
+    line += arg;
+    if (quoted) line += '"';
+  }
+  return line;
+}
+
+// The machine's name as WMI gives it; empty when it cannot tell.
+std::string MachineName(IWbemServices* services) {
+  std::string name;
+  BSTR language = SysAllocString(OLESTR("WQL"));
+  BSTR query = SysAllocString(OLESTR("SELECT Name FROM Win32_ComputerSystem"));
+  IEnumWbemClassObject* objects = nullptr;
+  if (language && query &&
+      SUCCEEDED(services->ExecQuery(language, query, 0, nullptr, &objects)) &&
+      objects) {
+    IWbemClassObject* object = nullptr;
+    ULONG returned = 0;
+    if (SUCCEEDED(objects->Next(WBEM_INFINITE, 1, &object, &returned)) &&
+        returned == 1 && object) {
+      VARIANT value;
+      VariantInit(&value);
+      if (SUCCEEDED(object->Get(OLESTR("Name"), 0, &value, nullptr, nullptr)) &&
+          value.vt == VT_BSTR && value.bstrVal)
+        name = WideToUtf8(value.bstrVal, SysStringLen(value.bstrVal));
+      VariantClear(&value);
+    }
+    if (object) object->Release();
+    objects->Release();
+  }
+  SysFreeString(language);
+  SysFreeString(query);
+  return name;
+}
+
+std::string Header(const std::string& machine, const std::string& command) {
+  char when[64] = "unknown";
+  std::time_t now = std::time(nullptr);
+  if (const std::tm* utc = std::gmtime(&now))
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
+  std::string text;
+  text += "// WMI classes of " +
+          (machine.empty() ? std::string("an unnamed machine")
+                           : CommentText(machine)) +
+          ", root\\cimv2\n";
+  text += std::string("// Captured ") + when + " by " + kTool + " " +
+          MODEL_VERSION + "\n";
+  text += "// Command line: " + CommentText(command) + "\n";
+  text +=
+      "// Replay on Linux: MODEL_WMI_REPOSITORY=<this file> model "
+      "'Class;*'\n\n";
+  text += "#pragma namespace(\"\\\\\\\\.\\\\root\\\\cimv2\")\n\n";
+  return text;
+}
+
+// Brings up COM and the connection to root\cimv2 in the model program's
+// order. False, with the failure reported, when any step fails.
+bool Connect(IWbemLocator** locator, IWbemServices** services) {
+  HRESULT hr = OleInitialize(nullptr);
+  if (FAILED(hr)) {
+    Fail("cannot initialize COM: " + StatusText(hr));
+    return false;
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  hr = CoInitializeSecurity(
+      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr);
+  const char* step = "cannot initialize COM security: ";
+  if (SUCCEEDED(hr)) {
+    step = "cannot create the WMI locator: ";
+    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IWbemLocator, reinterpret_cast<LPVOID*>(locator));
+  }
+  if (SUCCEEDED(hr)) {
+    step = "cannot connect to root\\cimv2: ";
+    BSTR resource = SysAllocString(OLESTR("\\\\.\\root\\cimv2"));
+    hr = WBEM_E_OUT_OF_MEMORY;
+    if (resource)
+      hr = (*locator)->ConnectServer(resource, nullptr, nullptr, nullptr, 0,
+                                     nullptr, nullptr, services);
+    SysFreeString(resource);
+  }
+  if (SUCCEEDED(hr)) return true;
+  Fail(step + StatusText(hr));
+  if (*locator) (*locator)->Release();
+  *locator = nullptr;
+  CoUninitialize();
+  return false;
+}
+
+// Writes the text to `path` through a new file beside it, or to standard
+// output when `path` is empty. False, with the reason reported, when it
+// could not be written whole.
+bool WriteOutput(const std::string& path, const std::string& text) {
+  if (path.empty()) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+        std::fflush(stdout) == 0)
+      return true;
+    Fail(std::string("cannot write standard output: ") + std::strerror(errno));
+    return false;
+  }
+  size_t slash = path.find_last_of("\\/");
+  std::string directory =
+      slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string stem = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Never written in place, which a failure could leave half done.
+  DWORD error = ERROR_SUCCESS;
+  if (ReplaceWhole(directory, stem, path, text, &error) ==
+      ReplaceOutcome::kReplaced)
+    return true;
+  Fail("cannot write " + path + ": " + SystemReason(error));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string outputPath;
+  std::vector<std::string> classes;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-o" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      outputPath = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-') {
+      classes.push_back(arg);
+    } else {
+      std::fprintf(stderr, "usage: %s [-o FILE] [CLASS ...]\n", kTool);
+      return 2;
+    }
+  }
+  if (classes.empty())
+    classes.assign(std::begin(kDefaultClasses), std::end(kDefaultClasses));
+
+  IWbemLocator* locator = nullptr;
+  IWbemServices* services = nullptr;
+  if (!Connect(&locator, &services)) return 1;
+
+  bool complete = true;
+  std::string text;
+  {
+    MofCapture capture(services);
+    for (const std::string& name : classes) {
+      HRESULT hr = capture.AddClass(name);
+      if (hr != S_OK) {
+        Fail(name + ": " + StatusText(hr));
+        complete = false;
+      }
+    }
+    for (const std::string& loss : capture.Losses()) Fail(loss);
+    complete = complete && capture.Losses().empty();
+    text =
+        Header(MachineName(services), CommandLine(argc, argv)) + capture.Text();
+  }
+  services->Release();
+  locator->Release();
+  CoUninitialize();
+
+  if (!WriteOutput(outputPath, text)) return 2;
+  return complete ? 0 : 1;
+}

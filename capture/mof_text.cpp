@@ -1,0 +1,334 @@
+// MOF text of captured values. Numbers go through std::to_chars, which
+// needs no locale and writes the shortest text that reads back exactly, on
+// both builds alike.
+#include "capture/mof_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Walks UTF-16 text: each call yields one code point of a pair or a single
+// unit, and says whether that unit is an unpaired surrogate.
+struct Utf16Reader {
+  const WCHAR* text;
+  size_t length;
+  size_t pos = 0;
+
+  bool Next(uint32_t* cp, bool* unpaired) {
+    if (pos >= length) return false;
+    unsigned unit = static_cast<uint16_t>(text[pos++]);
+    *unpaired = false;
+    if (IsHighSurrogate(unit) && pos < length &&
+        IsLowSurrogate(static_cast<uint16_t>(text[pos]))) {
+      unsigned low = static_cast<uint16_t>(text[pos++]);
+      *cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      return true;
+    }
+    *unpaired = IsHighSurrogate(unit) || IsLowSurrogate(unit);
+    *cp = unit;
+    return true;
+  }
+};
+
+void AppendEscape(std::string& out, uint32_t unit) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += "\\x";
+  for (int shift = 12; shift >= 0; shift -= 4)
+    out += kHex[(unit >> shift) & 0xF];
+}
+
+template <typename T>
+void AppendNumber(std::string& out, T value) {
+  char buffer[32];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// The integer a VARIANT holds, sign-extended from its own width.
+bool IntegerOf(const VARIANT& v, int64_t* value) {
+  switch (v.vt) {
+    case VT_I1:
+      // The byte's bit pattern in two's complement.
+      *value = v.bVal < 0x80 ? v.bVal : static_cast<int64_t>(v.bVal) - 0x100;
+      return true;
+    case VT_UI1:
+      *value = v.bVal;
+      return true;
+    case VT_I2:
+      *value = v.iVal;
+      return true;
+    case VT_UI2:
+      *value = static_cast<uint16_t>(v.iVal);
+      return true;
+    case VT_I4:
+      *value = v.lVal;
+      return true;
+    case VT_UI4:
+      *value = static_cast<uint32_t>(v.lVal);
+      return true;
+    case VT_I8:
+    case VT_UI8:
+      *value = v.llVal;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// WMI's string form of a 64-bit integer: decimal digits, '-' first for a
+// negative sint64.
+bool IsDecimalText(const WCHAR* text, UINT length, bool allowSign) {
+  UINT i = allowSign && length > 0 && text[0] == '-' ? 1 : 0;
+  if (i == length) return false;
+  for (; i < length; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+HRESULT AppendInteger(std::string& out, const VARIANT& value, CIMTYPE type) {
+  bool is64 = type == CIM_SINT64 || type == CIM_UINT64;
+  if (is64 && value.vt == VT_BSTR) {
+    UINT length = value.bstrVal ? SysStringLen(value.bstrVal) : 0;
+    if (!IsDecimalText(value.bstrVal, length, type == CIM_SINT64))
+      return WBEM_E_TYPE_MISMATCH;
+    AppendMofString(out, value.bstrVal, length);
+    return S_OK;
+  }
+  int64_t v = 0;
+  if (!IntegerOf(value, &v)) return WBEM_E_TYPE_MISMATCH;
+  if (is64) out += '"';
+  switch (type) {
+    case CIM_SINT8:
+      AppendNumber(out, static_cast<int8_t>(v));
+      break;
+    case CIM_UINT8:
+      AppendNumber(out, static_cast<uint8_t>(v));
+      break;
+    case CIM_SINT16:
+      AppendNumber(out, static_cast<int16_t>(v));
+      break;
+    case CIM_UINT16:
+    case CIM_CHAR16:
+      AppendNumber(out, static_cast<uint16_t>(v));
+      break;
+    case CIM_SINT32:
+      AppendNumber(out, static_cast<int32_t>(v));
+      break;
+    case CIM_UINT32:
+      AppendNumber(out, static_cast<uint32_t>(v));
+      break;
+    case CIM_SINT64:
+      AppendNumber(out, v);
+      break;
+    default:  // CIM_UINT64
+      AppendNumber(out, static_cast<uint64_t>(v));
+      break;
+  }
+  if (is64) out += '"';
+  return S_OK;
+}
+
+}  // namespace
+
+std::string WideToUtf8(const WCHAR* text, size_t length) {
+  std::string out;
+  Utf16Reader reader{text, length};
+  uint32_t cp = 0;
+  bool unpaired = false;
+  while (reader.Next(&cp, &unpaired)) AppendUtf8(out, unpaired ? 0xFFFD : cp);
+  return out;
+}
+
+void AppendMofString(std::string& out, const WCHAR* text, size_t length) {
+  out += '"';
+  Utf16Reader reader{text, length};
+  uint32_t cp = 0;
+  bool unpaired = false;
+  while (reader.Next(&cp, &unpaired)) {
+    if (cp == '"' || cp == '\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp == '\n') {
+      out += "\\n";
+    } else if (cp == '\r') {
+      out += "\\r";
+    } else if (cp == '\t') {
+      out += "\\t";
+    } else if (unpaired || cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+      AppendEscape(out, cp);
+    } else {
+      AppendUtf8(out, cp);
+    }
+  }
+  out += '"';
+}
+
+const char* CimTypeKeyword(CIMTYPE type) {
+  switch (type & ~CIM_FLAG_ARRAY) {
+    case CIM_SINT8:
+      return "sint8";
+    case CIM_UINT8:
+      return "uint8";
+    case CIM_SINT16:
+      return "sint16";
+    case CIM_UINT16:
+      return "uint16";
+    case CIM_SINT32:
+      return "sint32";
+    case CIM_UINT32:
+      return "uint32";
+    case CIM_SINT64:
+      return "sint64";
+    case CIM_UINT64:
+      return "uint64";
+    case CIM_REAL32:
+      return "real32";
+    case CIM_REAL64:
+      return "real64";
+    case CIM_BOOLEAN:
+      return "boolean";
+    case CIM_STRING:
+      return "string";
+    case CIM_DATETIME:
+      return "datetime";
+    case CIM_CHAR16:
+      return "char16";
+    case CIM_OBJECT:
+      return "object";
+    default:
+      return nullptr;
+  }
+}
+
+HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type) {
+  switch (type) {
+    case CIM_SINT8:
+    case CIM_UINT8:
+    case CIM_SINT16:
+    case CIM_UINT16:
+    case CIM_SINT32:
+    case CIM_UINT32:
+    case CIM_SINT64:
+    case CIM_UINT64:
+    case CIM_CHAR16:
+      return AppendInteger(out, value, type);
+    case CIM_REAL32:
+    case CIM_REAL64: {
+      double v = 0;
+      if (value.vt == VT_R4)
+        v = value.fltVal;
+      else if (value.vt == VT_R8)
+        v = value.dblVal;
+      else
+        return WBEM_E_TYPE_MISMATCH;
+      if (!std::isfinite(v)) {
+        out += "NULL";
+        return S_FALSE;
+      }
+      AppendNumber(out, v);
+      return S_OK;
+    }
+    case CIM_BOOLEAN:
+      if (value.vt != VT_BOOL) return WBEM_E_TYPE_MISMATCH;
+      out += value.boolVal ? "TRUE" : "FALSE";
+      return S_OK;
+    case CIM_STRING:
+    case CIM_DATETIME:
+    case CIM_REFERENCE:
+      if (value.vt != VT_BSTR) return WBEM_E_TYPE_MISMATCH;
+      AppendMofString(out, value.bstrVal,
+                      value.bstrVal ? SysStringLen(value.bstrVal) : 0);
+      return S_OK;
+    default:
+      return WBEM_E_TYPE_MISMATCH;
+  }
+}
+
+bool IsCimDatetime(const WCHAR* text, size_t length) {
+  if (length != 25) return false;
+  for (size_t i = 0; i < length; ++i) {
+    WCHAR c = text[i];
+    if (i == 14) {
+      if (c != '.') return false;
+    } else if (i == 21) {
+      if (c != '+' && c != '-' && c != ':') return false;
+    } else if (!((c >= '0' && c <= '9') || c == '*')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BorrowElement(const SAFEARRAY* array, VARTYPE vt, ULONG index,
+                   VARIANT* element) {
+  if (!array || array->cDims != 1 || index >= array->rgsabound[0].cElements)
+    return false;
+  size_t size = 0;
+  void* slot = nullptr;
+  VariantInit(element);
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      size = sizeof element->bVal, slot = &element->bVal;
+      break;
+    case VT_I2:
+    case VT_UI2:
+      size = sizeof element->iVal, slot = &element->iVal;
+      break;
+    case VT_BOOL:
+      size = sizeof element->boolVal, slot = &element->boolVal;
+      break;
+    case VT_I4:
+    case VT_UI4:
+      size = sizeof element->lVal, slot = &element->lVal;
+      break;
+    case VT_R4:
+      size = sizeof element->fltVal, slot = &element->fltVal;
+      break;
+    case VT_I8:
+    case VT_UI8:
+      size = sizeof element->llVal, slot = &element->llVal;
+      break;
+    case VT_R8:
+      size = sizeof element->dblVal, slot = &element->dblVal;
+      break;
+    case VT_BSTR:
+      size = sizeof element->bstrVal, slot = &element->bstrVal;
+      break;
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+      size = sizeof(void*), slot = &element->punkVal;
+      break;
+    default:
+      return false;
+  }
+  if (array->cbElements != size) return false;
+  std::memcpy(slot, static_cast<const char*>(array->pvData) + index * size,
+              size);
+  element->vt = vt;
+  return true;
+}
