@@ -3,8 +3,8 @@
 Each run ends with a clear error or a correct result: never a crash, a hang,
 a partial Model.txt or a temporary file left behind. Big inputs are made at
 test time. With MODEL_MEMCHECK=1 (scripts/memcheck.sh runs the program under
-valgrind) the inputs are smaller, since the point there is memory errors, not
-size.
+valgrind, the asan test preset under AddressSanitizer) the inputs are
+smaller, since the point there is memory errors, not size.
 """
 
 import os
