@@ -259,8 +259,9 @@ void MofLexer::LexNumber(Token& t) {
     if (real) {
       t.kind = Tok::kReal;
       // from_chars takes neither a '+' nor a bare ".5"; give it "0.5".
-      std::string number(text_.substr(digitsStart, pos_ - digitsStart));
-      if (number[0] == '.') number.insert(0, "0");
+      std::string_view written = text_.substr(digitsStart, pos_ - digitsStart);
+      std::string number(written[0] == '.' ? "0" : "");
+      number += written;
       auto [end, ec] =
           std::from_chars(number.data(), number.data() + number.size(), t.real);
       if (ec != std::errc() || end != number.data() + number.size())
