@@ -187,6 +187,11 @@ if [ ${#rest[@]} -gt 0 ]; then
   stage_start install install_missing "${rest[@]}"
 fi
 stage "build default" build default
+# Builds that need nothing more than the native one run beside the native
+# tests and whatever is still being installed.
+later=(release)
+[ -n "$quick" ] || later+=(asan)
+builds_start "${later[@]}"
 stage unit ctest --preset default -j "$jobs" -L '^unit$'
 stage e2e ctest --preset default -j "$jobs" -LE '^unit$'
 [ -z "${running[install]:-}" ] || stage_wait install
@@ -199,9 +204,9 @@ if [ -z "$quick" ]; then
   stage_start lint nice -n 19 scripts/lint.sh
 fi
 stage "build mingw" build mingw
-# The Wine stage mostly waits for Wine; the later builds use the cores.
-later=(release mingw-release)
-[ -n "$quick" ] || later+=(asan fuzz)
+# The Wine stage mostly waits for Wine; the remaining builds use the cores.
+later=(mingw-release)
+[ -n "$quick" ] || later+=(fuzz)
 builds_start "${later[@]}"
 stage wine ctest --preset mingw -j "$jobs"
 stage_wait "build release"
