@@ -3,19 +3,11 @@
 JSON, median of the repetitions): reading a 1,600-class schema through
 #pragma include against reading the same bytes from disk, as a ratio.
 Usage: mof_report.py mof_bench.json"""
-import json
+import os
 import sys
 
-
-def medians(path):
-    with open(path) as f:
-        data = json.load(f)
-    result = {}
-    for b in data['benchmarks']:
-        if b.get('aggregate_name', 'median') != 'median':
-            continue
-        result[b.get('run_name', b['name'])] = b
-    return result
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from report import medians  # noqa: E402
 
 
 def ms(b):
