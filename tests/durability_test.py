@@ -41,8 +41,7 @@ class ModelRuns(unittest.TestCase):
     maxDiff = 4000
 
     def setUp(self):
-        self.root = scratch(self)
-        os.chmod(self.root, 0o755)
+        self.root = scratch(self, 0o755)
         self.windir = os.path.join(self.root, "win")
         self.txt = os.path.join(self.windir, "Model.txt")
         self.log = os.path.join(self.windir, "Model.log")

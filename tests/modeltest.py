@@ -57,10 +57,12 @@ def write(path, data):
         f.write(data)
 
 
-def scratch(test):
-    """A new directory, removed when `test` ends."""
+def scratch(test, mode=0o700):
+    """A new directory, removed when `test` ends; 0o755 lets the other user
+    (AS_NOBODY) reach what the test shares below it."""
     path = tempfile.mkdtemp()
     test.addCleanup(shutil.rmtree, path)
+    os.chmod(path, mode)
     return path
 
 

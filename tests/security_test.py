@@ -29,8 +29,7 @@ class OtherUsersFiles(unittest.TestCase):
     maxDiff = 4000
 
     def setUp(self):
-        self.root = scratch(self)
-        os.chmod(self.root, 0o755)
+        self.root = scratch(self, 0o755)
         # Files only root may touch, which the other user points links at.
         self.vault = os.path.join(self.root, "vault")
         os.mkdir(self.vault, 0o700)
