@@ -22,6 +22,8 @@ logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 export MODEL_BIN="$PWD/build/model_dynamic" MODEL_TESTS_DIR="$PWD/tests"
 export MODEL_MEMCHECK=1 MEMCHECK_LOGS="$logs"
+# The tests import their helpers (tests/modeltest.py) from beside them.
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}" PYTHONDONTWRITEBYTECODE=1
 
 status=0
 python3 - "$(nproc)" tests/*_test.py <<'PY' || status=$?

@@ -6,12 +6,11 @@ sample that the README shows and explains line by line.
 import os
 import re
 import shlex
-import subprocess
-import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
+import modeltest
+from modeltest import FIXTURES, TESTS
+
 README = os.path.join(TESTS, os.pardir, "README.md")
 MARKER = "tests/readme_test.py"
 
@@ -30,14 +29,9 @@ def sample():
 class ReadmeTest(unittest.TestCase):
     def test_sample_is_what_the_program_writes(self):
         args, lines = sample()
-        with tempfile.TemporaryDirectory() as windir:
-            env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-            env.update(Windir=windir,
-                       MODEL_WMI_REPOSITORY=os.path.join(TESTS, "fixtures", "sample.mof"))
-            done = subprocess.run([BIN] + args, env=env, capture_output=True, timeout=60)
-            self.assertEqual((done.returncode, done.stderr), (0, b""))
-            with open(os.path.join(windir, "Model.txt"), "rb") as f:
-                written = f.read().decode()
+        done = modeltest.run(args, MODEL_WMI_REPOSITORY=os.path.join(FIXTURES, "sample.mof"))
+        self.assertEqual((done.code, done.stderr), (0, b""))
+        written = done.txt.decode()
         # An editor may drop the blank after " = " of a line without value.
         self.assertEqual([line.rstrip() for line in written.split("\r\n")],
                          [line.rstrip() for line in lines] + [""])
