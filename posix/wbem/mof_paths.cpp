@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "posix/utf.h"
-#include "posix/wbem/mof_repository.h"
+#include "posix/wbem/mof_namespace.h"
 #include "posix/wbem/names.h"
 
 namespace posix_wmi {
