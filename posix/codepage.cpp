@@ -70,10 +70,6 @@ int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
   return Deliver(Utf16ToUtf8(text), lpMultiByteStr, cbMultiByte);
 }
 
-// UTF-8 has no lead bytes in the double-byte sense: a byte search in it never
-// starts inside a character.
-BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
-
 BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
   switch (CodePage) {
     case 932:  // Shift-JIS
@@ -83,9 +79,7 @@ BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
     case 949:  // Unified Hangul
     case 950:  // Big5
       return TestChar >= 0x81 && TestChar <= 0xFE;
-    default:
+    default:  // UTF-8 among them: a byte search never starts mid-character
       return FALSE;
   }
 }
-
-UINT GetACP() { return CP_UTF8; }
