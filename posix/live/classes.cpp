@@ -6,9 +6,9 @@
 #include <cctype>
 
 #include "posix/live/facts.h"
-#include "posix/utf.h"
 #include "posix/wbem/names.h"
 #include "posix/wbem/wbemcli.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {

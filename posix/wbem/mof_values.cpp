@@ -6,9 +6,9 @@
 #include <cfloat>
 #include <utility>
 
-#include "posix/utf.h"
 #include "posix/wbem/mof_parser.h"
 #include "posix/wbem/names.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {
