@@ -24,11 +24,8 @@ MACHINES = os.path.join(TESTS, "machines")
 # Under valgrind (scripts/memcheck.sh) one machine tree stands for all.
 QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
 
-DEFAULT_CLASSES = [
-    "Win32_BaseBoard", "Win32_BIOS", "Win32_CDROMDrive", "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct", "Win32_DiskDrive", "Win32_OperatingSystem",
-    "Win32_Processor",
-]
+DEFAULT_CLASSES = subprocess.run([CAPTURE, "--list-defaults"], capture_output=True,
+                                 check=True, timeout=60).stdout.decode().split()
 
 
 def environment(**settings):
