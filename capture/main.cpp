@@ -1,7 +1,8 @@
 // The capture tool's entry: model-capture [-o FILE] [CLASS ...]. Connects to
 // root\cimv2 as the model program does, captures each class named (by
-// default the eight classes the model program's Linux build serves) and
-// writes one self-contained MOF text to FILE or to standard output.
+// default the classes the model program's Linux build serves) and writes one
+// self-contained MOF text to FILE or to standard output. `--list-defaults`
+// prints those default classes, one a line, and does nothing else.
 // Exit codes: 0 everything captured, 1 some class (or value) not captured
 // or no WMI connection, 2 a bad command line or an output not written.
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/default_classes.h"
 #include "capture/mof_text.h"
 #include "output/replace.h"
 #include "wmi/codepage.h"
@@ -23,17 +25,6 @@
 namespace {
 
 constexpr const char* kTool = "model-capture";
-
-const char* const kDefaultClasses[] = {
-    "Win32_BaseBoard",
-    "Win32_BIOS",
-    "Win32_CDROMDrive",
-    "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct",
-    "Win32_DiskDrive",
-    "Win32_OperatingSystem",
-    "Win32_Processor",
-};
 
 void Fail(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", kTool, what.c_str());
@@ -175,6 +166,12 @@ bool WriteOutput(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, so that a script reading the list never starts a capture by a
+  // typing slip.
+  if (argc == 2 && std::strcmp(argv[1], "--list-defaults") == 0) {
+    for (const char* name : kDefaultClasses) std::printf("%s\n", name);
+    return std::fflush(stdout) == 0 ? 0 : 2;
+  }
   std::string outputPath;
   std::vector<std::string> classes;
   for (int i = 1; i < argc; ++i) {
@@ -184,7 +181,8 @@ int main(int argc, char** argv) {
     } else if (!arg.empty() && arg[0] != '-') {
       classes.push_back(arg);
     } else {
-      std::fprintf(stderr, "usage: %s [-o FILE] [CLASS ...]\n", kTool);
+      std::fprintf(
+          stderr, "usage: %s [-o FILE] [CLASS ...] | --list-defaults\n", kTool);
       return 2;
     }
   }

@@ -19,11 +19,8 @@ from modeltest import CAPTURE, FIXTURES, MACHINES, QUICK, environment, file_size
 # Every run, of either program, in one time zone, and one with summer time.
 TZ = "CET-1CEST,M3.5.0,M10.5.0/3"
 
-DEFAULT_CLASSES = [
-    "Win32_BaseBoard", "Win32_BIOS", "Win32_CDROMDrive", "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct", "Win32_DiskDrive", "Win32_OperatingSystem",
-    "Win32_Processor",
-]
+DEFAULT_CLASSES = subprocess.run([CAPTURE, "--list-defaults"], capture_output=True,
+                                 check=True, timeout=60).stdout.decode().split()
 
 
 def capture(args, limit=None, **settings):

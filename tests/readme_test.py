@@ -1,6 +1,7 @@
 """The README's sample Model.txt is what the program writes: its example
 command runs over tests/fixtures/sample.mof, and the result must match the
-sample that the README shows and explains line by line.
+sample that the README shows and explains line by line. The classes that the
+README and the manual pages say the Linux build serves are the ones it does.
 """
 
 import os
@@ -13,6 +14,15 @@ from modeltest import FIXTURES, TESTS
 
 README = os.path.join(TESTS, os.pardir, "README.md")
 MARKER = "tests/readme_test.py"
+CAPTURE = os.environ.get("MODEL_CAPTURE_BIN") or os.path.join(
+    os.path.dirname(BIN), "model-capture")
+# Where each document lists the served classes: the text between two marks,
+# and the pattern of a class name in it.
+CLASS_LISTS = [
+    ("README.md", "### Classes served on Linux", "\n#", r"^\| `(\w+)`"),
+    ("packaging/man/model.1.in", "(the classes ", ")", r"\w+_\w+"),
+    ("packaging/man/model-capture.1.in", "are captured: ", ".\n", r"\w+_\w+"),
+]
 
 
 def sample():
@@ -35,6 +45,17 @@ class ReadmeTest(unittest.TestCase):
         # An editor may drop the blank after " = " of a line without value.
         self.assertEqual([line.rstrip() for line in written.split("\r\n")],
                          [line.rstrip() for line in lines] + [""])
+
+    def test_documented_classes_are_the_served_ones(self):
+        done = subprocess.run([CAPTURE, "--list-defaults"], capture_output=True,
+                              check=True, timeout=60)
+        for path, start, end, name in CLASS_LISTS:
+            with self.subTest(path), open(os.path.join(TESTS, os.pardir, path),
+                                          encoding="utf-8") as f:
+                text = f.read()
+                text = text[text.index(start) + len(start):]
+                text = text[:text.index(end)]
+                self.assertEqual(re.findall(name, text, re.M), done.stdout.decode().split())
 
 
 if __name__ == "__main__":
