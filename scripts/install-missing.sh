@@ -43,8 +43,10 @@ install_missing() {
     return 1
   fi
   echo "== installing: $*" >&2
+  # Another apt-get at work (another checkout's tests, say) is waited for.
+  local apt=(apt-get -o DPkg::Lock::Timeout=600)
   ${run_as[@]+"${run_as[@]}"} env DEBIAN_FRONTEND=noninteractive \
-    apt-get update -qq
+    "${apt[@]}" update -qq
   ${run_as[@]+"${run_as[@]}"} env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq "$@" >/dev/null
+    "${apt[@]}" install -y -qq "$@" >/dev/null
 }
