@@ -9,11 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v valgrind >/dev/null || need+=(valgrind)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build unit memcheck
 [ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target model_dynamic \
   model_capture >/dev/null
