@@ -57,6 +57,8 @@ constexpr Rule kRules[] = {
     {"Win32_UserAccount", "FullName", Kind::kText},
     {"Win32_UserAccount", "Caption", Kind::kText},
     {"Win32_DiskDrive", "Signature", Kind::kNumber},
+    // A CD-ROM drive's DeviceID is its PNPDeviceID, serial number included.
+    {"Win32_CDROMDrive", "DeviceID", Kind::kText},
 };
 
 char Fold(char c) {
