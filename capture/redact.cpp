@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "capture/mof_text.h"
+#include "wmi/cimtype.h"
 #include "wmi/codepage.h"
 
 namespace {
@@ -86,22 +87,6 @@ const Rule* FindRule(const std::string& cls, const std::string& property) {
         Matches(property, rule.property))
       return &rule;
   return nullptr;
-}
-
-bool IsInteger(CIMTYPE type) {
-  switch (type) {
-    case CIM_SINT8:
-    case CIM_UINT8:
-    case CIM_SINT16:
-    case CIM_UINT16:
-    case CIM_SINT32:
-    case CIM_UINT32:
-    case CIM_SINT64:
-    case CIM_UINT64:
-      return true;
-    default:
-      return false;
-  }
 }
 
 std::string Format(const char* format, unsigned n) {
@@ -182,7 +167,8 @@ HRESULT Redactor::Apply(const std::string& cls, const std::string& property,
   const Rule* rule = FindRule(cls, property);
   if (!rule) return S_OK;
   CIMTYPE base = type & ~CIM_FLAG_ARRAY;
-  bool integer = IsInteger(base);
+  const CimTypeInfo* info = FindCimType(base);
+  bool integer = info && IsCimInteger(*info);
   if (!integer && base != CIM_STRING) return S_OK;
   // One element at a time: a scalar is an array of one.
   auto replace = [&](VARIANT* element) -> HRESULT {
