@@ -113,7 +113,10 @@ HRESULT JsonCapture::AppendObject(std::string& out, IWbemClassObject* object,
     first = false;
     AppendJsonString(out, property);
     out += ": ";
-    hr = AppendValue(out, value.v, type, cls + "." + property, depth);
+    std::string where = cls;
+    where += '.';
+    where += property;
+    hr = AppendValue(out, value.v, type, where, depth);
     if (hr != S_OK) break;
   }
   object->EndEnumeration();

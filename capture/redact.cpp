@@ -203,7 +203,8 @@ HRESULT Redactor::Apply(const std::string& cls, const std::string& property,
     HRESULT hr = replace(&element);
     // Every member of the VARIANT's union starts at the same address: the
     // element goes back to its slot as BorrowElement took it out.
-    std::memcpy(static_cast<char*>(array->pvData) + k * array->cbElements,
+    std::memcpy(static_cast<char*>(array->pvData) +
+                    static_cast<size_t>(k) * array->cbElements,
                 &element.llVal, array->cbElements);
     if (hr != S_OK) return hr;
   }
