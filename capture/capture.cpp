@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capture/mof_text.h"
+#include "capture/redact.h"
 #include "wmi/codepage.h"
 #include "wmi/owners.h"
 
@@ -128,7 +129,8 @@ void AppendDeclaration(std::string& out, const CapturedClass& cls) {
 
 }  // namespace
 
-MofCapture::MofCapture(IWbemServices* services) : services_(services) {}
+MofCapture::MofCapture(IWbemServices* services, Redactor* redactor)
+    : services_(services), redactor_(redactor) {}
 MofCapture::~MofCapture() = default;
 
 CapturedClass* MofCapture::Find(const std::string& name) const {
@@ -282,6 +284,10 @@ HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
     CapturedProperty* property = &cls.properties[index];
     // The declaration's type, which the reader will check the value against.
     type = property->type;
+    if (redactor_) {
+      hr = redactor_->Apply(cls.name, property->name, type, &value.v);
+      if (hr != S_OK) break;
+    }
     if ((type & ~CIM_FLAG_ARRAY) == CIM_DATETIME &&
         HoldsMalformedDatetime(value.v))
       property->datetimeAsString = true;

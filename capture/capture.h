@@ -13,10 +13,13 @@
 #include "wmi/platform.h"
 
 struct CapturedClass;
+class Redactor;
 
 class MofCapture {
  public:
-  explicit MofCapture(IWbemServices* services);
+  // `redactor`, when not null, replaces identifying values before they are
+  // written.
+  explicit MofCapture(IWbemServices* services, Redactor* redactor = nullptr);
   ~MofCapture();
   MofCapture(const MofCapture&) = delete;
   MofCapture& operator=(const MofCapture&) = delete;
@@ -46,6 +49,7 @@ class MofCapture {
   HRESULT EmbeddedClass(IWbemClassObject* object, CapturedClass** cls);
 
   IWbemServices* services_;
+  Redactor* redactor_;
   // Every class declared, in the order first met; those added by AddClass
   // carry their instances.
   std::vector<std::unique_ptr<CapturedClass>> classes_;

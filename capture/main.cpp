@@ -1,7 +1,9 @@
-// The capture tool's entry: model-capture [-o FILE] [CLASS ...]. Connects to
-// root\cimv2 as the model program does, captures each class named (by
-// default the classes the model program's Linux build serves) and writes one
-// self-contained MOF text to FILE or to standard output. `--list-defaults`
+// The capture tool's entry: model-capture [--json] [--redact] [-o FILE]
+// [CLASS ...]. Connects to root\cimv2 as the model program does, captures
+// each class named (by default the classes the model program's Linux build
+// serves) and writes one self-contained MOF text, or with --json one JSON
+// document, to FILE or to standard output; --redact puts placeholders in
+// place of identifying values. `--list-defaults`
 // prints those default classes, one a line, and does nothing else.
 // Exit codes: 0 everything captured, 1 some class (or value) not captured
 // or no WMI connection, 2 a bad command line or an output not written.
@@ -15,7 +17,9 @@
 
 #include "capture/capture.h"
 #include "capture/default_classes.h"
+#include "capture/json_capture.h"
 #include "capture/mof_text.h"
+#include "capture/redact.h"
 #include "output/replace.h"
 #include "wmi/codepage.h"
 #include "wmi/connect.h"
@@ -98,11 +102,16 @@ std::string MachineName(IWbemServices* services) {
   return WideToUtf8(value.v.bstrVal, SysStringLen(value.v.bstrVal));
 }
 
-std::string Header(const std::string& machine, const std::string& command) {
+std::string UtcTime(std::time_t now, const char* format) {
   char when[64] = "unknown";
-  std::time_t now = std::time(nullptr);
   if (const std::tm* utc = std::gmtime(&now))
-    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
+    std::strftime(when, sizeof when, format, utc);
+  return when;
+}
+
+std::string Header(const std::string& machine, const std::string& command,
+                   std::time_t now) {
+  std::string when = UtcTime(now, "%Y-%m-%d %H:%M:%S UTC");
   std::string text;
   text += "// WMI classes of " +
           (machine.empty() ? std::string("an unnamed machine")
@@ -174,15 +183,23 @@ int main(int argc, char** argv) {
   }
   std::string outputPath;
   std::vector<std::string> classes;
+  bool json = false;
+  bool redact = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-o" && i + 1 < argc && argv[i + 1][0] != '\0') {
       outputPath = argv[++i];
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--redact") {
+      redact = true;
     } else if (!arg.empty() && arg[0] != '-') {
       classes.push_back(arg);
     } else {
-      std::fprintf(
-          stderr, "usage: %s [-o FILE] [CLASS ...] | --list-defaults\n", kTool);
+      std::fprintf(stderr,
+                   "usage: %s [--json] [--redact] [-o FILE] [CLASS ...] | "
+                   "--list-defaults\n",
+                   kTool);
       return 2;
     }
   }
@@ -199,18 +216,27 @@ int main(int argc, char** argv) {
       ReportConnectFailure(failure);
       return 1;
     }
-    MofCapture capture(connection.services());
+    Redactor redactor;
+    Redactor* redacting = redact ? &redactor : nullptr;
+    MofCapture mof(connection.services(), redacting);
+    JsonCapture document(connection.services(), redacting);
     for (const std::string& name : classes) {
-      HRESULT hr = capture.AddClass(name);
+      HRESULT hr = json ? document.AddClass(name) : mof.AddClass(name);
       if (hr != S_OK) {
         Fail(name + ": " + StatusText(hr));
         complete = false;
       }
     }
-    for (const std::string& loss : capture.Losses()) Fail(loss);
-    complete = complete && capture.Losses().empty();
-    text = Header(MachineName(connection.services()), CommandLine(argc, argv)) +
-           capture.Text();
+    const std::vector<std::string>& losses =
+        json ? document.Losses() : mof.Losses();
+    for (const std::string& loss : losses) Fail(loss);
+    complete = complete && losses.empty();
+    std::string machine = MachineName(connection.services());
+    if (redact) machine = redactor.MachineName(machine);
+    std::time_t now = std::time(nullptr);
+    text = json ? document.Text(machine, UtcTime(now, "%Y-%m-%dT%H:%M:%SZ"),
+                                MODEL_VERSION)
+                : Header(machine, CommandLine(argc, argv), now) + mof.Text();
   }
 
   if (!WriteOutput(outputPath, text)) return 2;

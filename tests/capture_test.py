@@ -3,11 +3,15 @@
 A capture replayed through MODEL_WMI_REPOSITORY must give the model program
 the same Model.txt, byte for byte, as the source it was captured from: each
 machine tree in tests/machines, this machine, and a repository that holds
-every value type, strings only escapes can write and embedded objects.
+every value type, strings only escapes can write and embedded objects. The
+--json document of a source must hold the values of its MOF capture, and
+--redact must leave no identifying value and still tell values apart.
 """
 
+import json
 import os
 import re
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -146,6 +150,163 @@ class Errors(unittest.TestCase):
                     self.assertEqual(err, [f"model-capture: cannot write {path}: {reason}"])
             self.assertEqual(read(previous), b"// kept\n")
             self.assertEqual(sorted(os.listdir(work)), ["previous.mof"])
+
+MOF_TOKEN = re.compile(rb'"(?:[^"\\]|\\.)*"|[-+.\w]+|[{}=;,]')
+MOF_ESCAPE = re.compile(r"\\x([0-9A-F]{4})|\\(.)|(.)", re.S)
+
+
+def mof_string(literal):
+    """A MOF string literal's text as JSON carries it: lone surrogates as
+    U+FFFD."""
+    units = []
+    for code, escaped, plain in MOF_ESCAPE.findall(literal[1:-1].decode()):
+        if code:
+            units.append(int(code, 16))
+            continue
+        data = ({"n": "\n", "r": "\r", "t": "\t"}.get(escaped, escaped)
+                or plain).encode("utf-16-le")
+        units += struct.unpack("<%dH" % (len(data) // 2), data)
+    return struct.pack("<%dH" % len(units), *units).decode("utf-16-le", "replace")
+
+
+def mof_instances(mof):
+    """{class: [instance, ...]} of a capture's instances, each a list of
+    (property, value) pairs as written; an embedded object the same, with
+    ("__CLASS", its class) first."""
+    tokens = MOF_TOKEN.findall(mof[mof.index(b"\ninstance of"):])[::-1]
+    take = tokens.pop
+
+    def instance():
+        take(), take()  # instance of
+        name, pairs = take().decode(), []
+        take()  # {
+        while tokens[-1] != b"}":
+            prop = take().decode()
+            take()  # =
+            pairs.append((prop, value()))
+            take()  # ;
+        take()
+        return name, pairs
+
+    def value():
+        if tokens[-1] == b"instance":
+            name, pairs = instance()
+            return [("__CLASS", name)] + pairs
+        token = take()
+        if token == b"{":
+            items = []
+            while tokens[-1] != b"}":
+                items.append(value())
+                if tokens[-1] == b",":
+                    take()
+            take()
+            return items
+        if token.startswith(b'"'):
+            return mof_string(token)
+        words = {b"TRUE": True, b"FALSE": False, b"NULL": None}
+        if token in words:
+            return words[token]
+        return float(token) if re.search(rb"[.eE]", token) else int(token)
+
+    found = {}
+    while tokens:
+        name, pairs = instance()
+        take()  # ;
+        found.setdefault(name, []).append(pairs)
+    return found
+
+
+# What --redact must replace in the desktop's tree, and the form of each
+# placeholder.
+TEXT = r"REDACTED-\d+"
+IDENTIFYING = {
+    ("Win32_BaseBoard", "SerialNumber"): TEXT,
+    ("Win32_BIOS", "SerialNumber"): TEXT,
+    ("Win32_CDROMDrive", "DeviceID"): TEXT,
+    ("Win32_CDROMDrive", "PNPDeviceID"): TEXT,
+    ("Win32_ComputerSystem", "Name"): TEXT,
+    ("Win32_ComputerSystemProduct", "IdentifyingNumber"): TEXT,
+    ("Win32_ComputerSystemProduct", "UUID"): r"0{8}-0{4}-0{4}-0{4}-[0-9A-F]{12}",
+    ("Win32_DiskDrive", "SerialNumber"): TEXT,
+    ("Win32_OperatingSystem", "CSName"): TEXT,
+    ("Win32_OperatingSystem", "SerialNumber"): TEXT,
+    ("Win32_Processor", "SystemName"): TEXT,
+}
+
+
+class Json(unittest.TestCase):
+    maxDiff = None
+
+    def captures(self, args, **source):
+        """(the --json document as pairs, the MOF capture) of `args`."""
+        code, mof, err = capture(args, **source)
+        self.assertEqual((code, err), (0, []))
+        code, text, err = capture(["--json", *args], **source)
+        self.assertEqual((code, err), (0, []))
+        return json.loads(text.decode("utf-8"), object_pairs_hook=list), mof
+
+    def test_json_holds_the_values_of_the_mof_capture(self):
+        laptop = {"MODEL_FS_ROOT": os.path.join(MACHINES, "laptop")}
+        cases = [
+            (["Model_Kinds", "Model_Strings", "Win32_ComputerSystem", "Model_Part"],
+             {"MODEL_WMI_REPOSITORY": os.path.join(FIXTURES, "capture.mof")}),
+            (DEFAULT_CLASSES, laptop),
+            (["--redact", *DEFAULT_CLASSES], laptop),
+        ]
+        for args, source in cases:
+            with self.subTest(args=args[:2], **source):
+                document, mof = self.captures(args, **source)
+                header = re.match(rb"// WMI classes of (.*), root.*\n// Captured .* by "
+                                  rb"model-capture (\S+)\n", mof)
+                self.assertEqual([k for k, _ in document],
+                                 ["machine", "captured", "version", "classes"])
+                document = dict(document)
+                self.assertEqual((document["machine"], document["version"]),
+                                 (header[1].decode(), header[2].decode()))
+                self.assertRegex(document["captured"],
+                                 r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+                self.assertEqual({c: i for c, i in document["classes"] if i},
+                                 mof_instances(mof))
+
+    def test_redact(self):
+        source = {"MODEL_FS_ROOT": os.path.join(MACHINES, "desktop")}
+        plain, _ = self.captures(DEFAULT_CLASSES, **source)
+        redacted, mof = self.captures(["--redact", *DEFAULT_CLASSES], **source)
+
+        def values(document):
+            found = {}
+            for cls, instances in dict(document)["classes"]:
+                for instance in instances:
+                    for prop, value in instance:
+                        found.setdefault((cls, prop), []).append(value)
+            return found
+
+        before, after = values(plain), values(redacted)
+        self.assertEqual(before.keys(), after.keys())
+        given = {dict(plain)["machine"]: dict(redacted)["machine"]}
+        for key in before:
+            with self.subTest(key):
+                if key not in IDENTIFYING:
+                    self.assertEqual(after[key], before[key])
+                    continue
+                for old, new in zip(before[key], after[key]):
+                    if old is None:
+                        self.assertIsNone(new)
+                        continue
+                    self.assertRegex(new, "^%s$" % IDENTIFYING[key])
+                    self.assertEqual(given.setdefault(old, new), new)
+        # One placeholder for each value, so the two drives stay two.
+        self.assertEqual(len(set(given.values())), len(given))
+        self.assertEqual(len(set(after["Win32_CDROMDrive", "PNPDeviceID"])), 2)
+        with tempfile.TemporaryDirectory() as work:
+            path = os.path.join(work, "capture.mof")
+            write(path, mof)
+            replayed = model([f"{c};{p}" for c, p in IDENTIFYING],
+                             MODEL_WMI_REPOSITORY=path)
+        # The model's line first, then the placeholders' lines.
+        shown = {line.split(" = ")[1].strip('"')
+                 for line in replayed.decode().split("\r\n")[1:-1]}
+        self.assertEqual(shown, set(given.values()))
 
 
 if __name__ == "__main__":
