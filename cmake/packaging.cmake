@@ -29,10 +29,18 @@ set(MODEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 # name-based UUID under it (packaging/windows/msi.cmake).
 set(MODEL_UPGRADE_CODE AA12D595-7CD4-49FD-AB40-7FDD9CC934FE)
 
-# The MSI's path, for the Wine stage's test too.
+# The MSI's path and how to build one, for the tests too (the Wine test
+# builds a newer version, the reproducibility test builds it twice).
 if(WIN32)
   find_program(WIXL_EXECUTABLE wixl)
+  find_package(Python3 COMPONENTS Interpreter)
   set(MODEL_MSI_FILE ${CMAKE_BINARY_DIR}/${MODEL_PRODUCT}-${PROJECT_VERSION}-win64.msi)
+  set(MODEL_MSI_SCRIPT ${MODEL_PACKAGING_DIR}/windows/msi.cmake)
+  set(MODEL_MSI_TEST_ENV
+      "MODEL_MSI=${MODEL_MSI_FILE}" "MODEL_WXS=${CMAKE_BINARY_DIR}/model.wxs"
+      "MODEL_WIXL=${WIXL_EXECUTABLE}" "MODEL_PYTHON=${Python3_EXECUTABLE}"
+      "MODEL_CMAKE=${CMAKE_COMMAND}" "MODEL_MSI_SCRIPT=${MODEL_MSI_SCRIPT}"
+      "MODEL_UPGRADE_CODE=${MODEL_UPGRADE_CODE}")
 endif()
 
 # Paths of the build would otherwise reach a release program through
@@ -97,8 +105,8 @@ endfunction()
 # The MSI: model.wxs from its template, with the capture tool's component
 # when there is one; file(GENERATE) then fills in the programs' paths.
 function(model_windows_installer)
-  if(NOT WIXL_EXECUTABLE)
-    message(STATUS "wixl not found: no MSI (Debian package wixl)")
+  if(NOT WIXL_EXECUTABLE OR NOT Python3_FOUND)
+    message(STATUS "wixl or Python 3 not found: no MSI (Debian packages wixl, python3)")
     return()
   endif()
   set(MODEL_MSI_CAPTURE_COMPONENT "")
@@ -121,9 +129,8 @@ function(model_windows_installer)
   # Windows shows a .txt to whoever opens it.
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE
                  ${CMAKE_BINARY_DIR}/resources/LICENSE.txt COPYONLY)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   set(msi ${MODEL_MSI_FILE})
-  set(script ${MODEL_PACKAGING_DIR}/windows/msi.cmake)
+  set(script ${MODEL_MSI_SCRIPT})
   add_custom_command(
     OUTPUT ${msi}
     COMMAND ${CMAKE_COMMAND} -D WIXL=${WIXL_EXECUTABLE}

@@ -63,9 +63,14 @@ if [ -z "$quick" ]; then
   command -v cppcheck >/dev/null || rest+=(cppcheck)
 fi
 # Packaging: wixl builds the MSI (tested in the Wine stage), lintian checks
-# the Debian package, Ansible runs the fleet playbook (package stage).
+# the Debian package, rpm builds and installs the RPM package, osslsigncode
+# and gnupg sign and verify (package and release image stages), Ansible runs
+# the fleet playbook (package stage).
 command -v wixl >/dev/null || rest+=(wixl)
 command -v lintian >/dev/null || rest+=(lintian)
+command -v rpmbuild >/dev/null || rest+=(rpm)
+command -v osslsigncode >/dev/null || rest+=(osslsigncode)
+command -v gpg >/dev/null || rest+=(gnupg)
 command -v ansible-playbook >/dev/null || rest+=(ansible-core)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
