@@ -232,7 +232,8 @@ replays another machine, Windows machines included.]=])
   set(CPACK_RPM_CHANGELOG_FILE ${CMAKE_BINARY_DIR}/rpm/changelog)
   # Folders of other packages are not this one's to own.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-      /usr/share/lintian /usr/share/lintian/overrides)
+      /usr/share/man /usr/share/man/man1 /usr/share/lintian
+      /usr/share/lintian/overrides)
   # rpmbuild's clock and host name stay out of the package, and the build-id
   # links under /usr/lib/.build-id, which the .deb does not have either.
   set(CPACK_RPM_SPEC_MORE_DEFINE [=[

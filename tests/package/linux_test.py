@@ -45,7 +45,10 @@ def dpkg_root(root):
 
 
 def rpm_root(root):
-    os.makedirs(os.path.join(root, "var/lib/rpm"))
+    # An RPM owns only its own folders; the system's are there before it.
+    for folder in ("var/lib/rpm", "usr/bin", "usr/share/doc",
+                   "usr/share/man/man1", "usr/share/lintian/overrides"):
+        os.makedirs(os.path.join(root, folder))
     done = run(["rpm", f"--root={root}", "--dbpath=/var/lib/rpm", "--initdb"])
     if done.returncode != 0:
         raise RuntimeError(done.stderr)
@@ -72,7 +75,7 @@ FORMATS = {
     "rpm": {
         "file": lambda arch: f"model-{VERSION}-1.x86_64.rpm",
         "list": lambda pkg: run(["rpm", "-qlp", pkg]).stdout.splitlines(),
-        "version": ["rpm", "-qp", "--qf", "%{VERSION}-%{RELEASE}", "{pkg}"],
+        "version": ["rpm", "-qp", "--qf", "%{{VERSION}}-%{{RELEASE}}", "{pkg}"],
         "want_version": f"{VERSION}-1",
         "changelog": ["rpm", "-qp", "--changelog", "{pkg}"],
         "prepare": rpm_root,

@@ -111,7 +111,7 @@ if WINDOWS:
     BUILDERS = {"zip": windows_zip, "msi": windows_msi}
     INPUTS = PROGRAMS + [os.path.join(BUILD, "resources", "LICENSE.txt")]
 else:
-    BUILDERS = {"deb and rpm": linux_packages}
+    BUILDERS = {"deb-rpm": linux_packages}
     INPUTS = PROGRAMS + [os.path.join(BUILD, "man", "model.1.gz")]
 
 
