@@ -21,12 +21,16 @@ string(UUID product_code NAMESPACE ${UPGRADE_CODE} NAME ${VERSION}
 # wixl takes the programs' paths relative to the .wxs's folder.
 get_filename_component(wxs_dir ${WXS} DIRECTORY)
 get_filename_component(wxs_name ${WXS} NAME)
+# wixl neither makes the output's folder nor fails without it.
+get_filename_component(output_dir ${OUTPUT} DIRECTORY)
+file(MAKE_DIRECTORY ${output_dir})
+file(REMOVE ${OUTPUT})
 execute_process(
   COMMAND ${WIXL} --arch x64 -D Version=${VERSION}
           -D ProductCode=${product_code} --output ${OUTPUT} ${wxs_name}
   WORKING_DIRECTORY ${wxs_dir}
   RESULT_VARIABLE failed)
-if(failed)
+if(failed OR NOT EXISTS ${OUTPUT})
   message(FATAL_ERROR "wixl failed: ${failed}")
 endif()
 execute_process(
