@@ -143,10 +143,12 @@ def with_code(data, code):
 
 def with_cabinet_times(cab, epoch):
     """The cabinet with every file's date and time set to epoch (MS-DOS
-    form, no zone, as a cabinet holds them)."""
+    form, no zone, as a cabinet holds them; 1980 at the earliest)."""
     files_at, = struct.unpack_from("<I", cab, 16)
     count, = struct.unpack_from("<H", cab, 28)
-    year, month, day, hour, minute, second = time.gmtime(epoch)[:6]
+    earliest = 315532800
+    year, month, day, hour, minute, second = time.gmtime(
+        max(epoch, earliest))[:6]
     date = ((year - 1980) << 9) | (month << 5) | day
     clock = (hour << 11) | (minute << 5) | (second // 2)
     cab = bytearray(cab)

@@ -66,7 +66,7 @@ def msiexec(*args):
     return code, (out + err).decode("latin-1")
 
 
-def build_msi(folder, version, epoch="1"):
+def build_msi(folder, version, epoch="1000000000"):
     """A package of the .wxs for a version, built as the build builds it,
     at a time of its own."""
     msi = os.path.join(folder, f"{PRODUCT}-{version}-win64.msi")
