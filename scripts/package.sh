@@ -57,6 +57,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 export TZ=UTC LC_ALL=C
+# No compiled Python left in the sources by the packing scripts.
+export PYTHONDONTWRITEBYTECODE=1
 umask 022
 
 jobs=$(nproc)

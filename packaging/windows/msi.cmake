@@ -34,7 +34,8 @@ if(failed OR NOT EXISTS ${OUTPUT})
   message(FATAL_ERROR "wixl failed: ${failed}")
 endif()
 execute_process(
-  COMMAND ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/msi_stamp.py ${OUTPUT}
+  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
+          ${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/msi_stamp.py ${OUTPUT}
           ${product_code}
   RESULT_VARIABLE failed)
 if(failed)
