@@ -54,37 +54,24 @@ def rpm_root(root):
         raise RuntimeError(done.stderr)
 
 
-# Per format: the file name, how to list its files (one path per line,
-# relative or absolute), its version field and changelog's first line,
-# how to prepare a private root, install and remove, and the package
-# database inside that root (left out of "nothing left").
+# Per format: the file, its files (one path per line), a query of its
+# version (and the RPM's changelog) with what it must print, how to make a
+# private root, install and remove, and the package database in that root.
+RPM = ["rpm", "--root={root}", "--dbpath=/var/lib/rpm"]
 FORMATS = {
-    "deb": {
-        "file": lambda arch: f"model_{VERSION}_{arch}.deb",
-        "list": lambda pkg: [row.split()[-1] for row in run(
-            ["dpkg-deb", "--contents", pkg]).stdout.splitlines()
-            if not row.startswith("d")],
-        "version": ["dpkg-deb", "--field", "{pkg}", "Version"],
-        "want_version": VERSION,
-        "changelog": None,  # read from the installed file below
-        "prepare": dpkg_root,
-        "install": ["dpkg", "--root={root}", "--install", "{pkg}"],
-        "remove": ["dpkg", "--root={root}", "--remove", "model"],
-        "database": "var/lib/dpkg/",
-    },
-    "rpm": {
-        "file": lambda arch: f"model-{VERSION}-1.x86_64.rpm",
-        "list": lambda pkg: run(["rpm", "-qlp", pkg]).stdout.splitlines(),
-        "version": ["rpm", "-qp", "--qf", "%{{VERSION}}-%{{RELEASE}}", "{pkg}"],
-        "want_version": f"{VERSION}-1",
-        "changelog": ["rpm", "-qp", "--changelog", "{pkg}"],
-        "prepare": rpm_root,
-        "install": ["rpm", "--root={root}", "--dbpath=/var/lib/rpm",
-                    "--install", "{pkg}"],
-        "remove": ["rpm", "--root={root}", "--dbpath=/var/lib/rpm", "--erase",
-                   "model"],
-        "database": "var/lib/rpm",
-    },
+    "deb": (lambda arch: f"model_{VERSION}_{arch}.deb",
+            lambda pkg: [row.split()[-1] for row in run(
+                ["dpkg-deb", "--contents", pkg]).stdout.splitlines()
+                if not row.startswith("d")],
+            ["dpkg-deb", "--field", "{pkg}", "Version"], rf"{VERSION}\n",
+            dpkg_root, ["dpkg", "--root={root}", "--install", "{pkg}"],
+            ["dpkg", "--root={root}", "--remove", "model"], "var/lib/dpkg/"),
+    "rpm": (lambda arch: f"model-{VERSION}-1.x86_64.rpm",
+            lambda pkg: run(["rpm", "-qlp", pkg]).stdout.splitlines(),
+            ["rpm", "-qp", "--qf", "%{{VERSION}}-%{{RELEASE}} %{{CHANGELOGNAME}}",
+             "{pkg}"], rf"{VERSION}-1 .* - {VERSION}-1",
+            rpm_root, RPM + ["--install", "{pkg}"], RPM + ["--erase", "model"],
+            "var/lib/rpm"),
 }
 
 
@@ -103,7 +90,7 @@ class LinuxPackages(unittest.TestCase):
         if made.returncode != 0:
             raise RuntimeError(made.stdout + made.stderr)
         arch = run(["dpkg", "--print-architecture"]).stdout.strip()
-        cls.packages = {kind: os.path.join(out, f["file"](arch))
+        cls.packages = {kind: os.path.join(out, f[0](arch))
                         for kind, f in FORMATS.items()}
 
     @classmethod
@@ -117,31 +104,22 @@ class LinuxPackages(unittest.TestCase):
                     self.packages["deb"]])
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
-    def test_contents(self):
+    def test_contents_and_version(self):
         programs = {"model"} | ({"model-capture"} if CAPTURE else set())
         want = {f"/usr/bin/{p}" for p in programs}
         want |= {f"/usr/share/man/man1/{p}.1.gz" for p in programs}
         want |= {"/usr/share/doc/model/" + name
                  for name in ("README.md", "copyright", "changelog.gz")}
         want.add("/usr/share/lintian/overrides/model")
-        for kind, f in FORMATS.items():
-            with self.subTest(kind):
-                listed = {"/" + p.lstrip("./")
-                          for p in f["list"](self.packages[kind])}
-                # An RPM lists the folders it owns, a .deb shows them as "d".
-                self.assertEqual(
-                    {p for p in listed if not p.endswith("/doc/model")}, want)
-
-    def test_version_reaches_metadata_man_page_and_changelog(self):
-        for kind, f in FORMATS.items():
+        for kind, (_, files, query, version, *_) in FORMATS.items():
             with self.subTest(kind):
                 pkg = self.packages[kind]
-                self.assertEqual(run(fill(f["version"], pkg=pkg)).stdout
-                                 .strip(), f["want_version"])
-                if f["changelog"]:
-                    first = run(fill(f["changelog"], pkg=pkg)).stdout
-                    self.assertRegex(first.splitlines()[0],
-                                     rf"^\* \w{{3}} .* - {VERSION}-1$")
+                # An RPM lists the folders it owns, a .deb shows them as "d".
+                listed = {"/" + p.lstrip("./") for p in files(pkg)}
+                self.assertEqual(
+                    {p for p in listed if not p.endswith("/doc/model")}, want)
+                self.assertRegex(run(fill(query, pkg=pkg)).stdout,
+                                 f"^{version}$")
         root = os.path.join(self.tmp, "extract")
         run(["dpkg-deb", "--extract", self.packages["deb"], root])
         with gzip.open(os.path.join(root, "usr/share/man/man1/model.1.gz"),
@@ -152,10 +130,10 @@ class LinuxPackages(unittest.TestCase):
             self.assertTrue(f.readline().startswith(f"model ({VERSION}) "))
 
     def test_install_run_remove(self):
-        for kind, f in FORMATS.items():
+        for kind, (*_, prepare, install, remove, db) in FORMATS.items():
             with self.subTest(kind):
                 root = os.path.join(self.tmp, "root-" + kind)
-                f["prepare"](root)
+                prepare(root)
                 before = tree(root)
 
                 def call(args):
@@ -163,7 +141,7 @@ class LinuxPackages(unittest.TestCase):
                     self.assertEqual(done.returncode, 0,
                                      done.stdout + done.stderr)
 
-                call(f["install"])
+                call(install)
                 windir = os.path.join(self.tmp, "windows-" + kind)
                 os.mkdir(windir)
                 env = {"PATH": "/usr/bin:/bin", "Windir": windir,
@@ -177,9 +155,9 @@ class LinuxPackages(unittest.TestCase):
                         out.read(),
                         b'Model = "20XWCTO1WW"\r\nName = "x1carbon"\r\n')
 
-                call(f["remove"])
+                call(remove)
                 left = {p for p in tree(root) - before
-                        if not p.startswith(f["database"])}
+                        if not p.startswith(db)}
                 self.assertEqual(left, set())
 
 
