@@ -230,6 +230,7 @@ replays another machine, Windows machines included.]=])
   set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
   set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
   set(CPACK_RPM_CHANGELOG_FILE ${CMAKE_BINARY_DIR}/rpm/changelog)
+  set(CPACK_PRE_BUILD_SCRIPTS ${MODEL_PACKAGING_DIR}/stamp_times.cmake)
   # Folders of other packages are not this one's to own.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
       /usr/share/man /usr/share/man/man1 /usr/share/lintian

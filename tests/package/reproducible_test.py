@@ -1,9 +1,10 @@
 """Release files are the same bytes wherever and whenever they are packed:
-each kind this build ships is packed twice, in two folders, a second apart,
-with its inputs' times changed in between. Archive members are in sorted
-order, at SOURCE_DATE_EPOCH, owned by root; the programs hold no folder of
-the build and, on Windows, no link time. (scripts/reproduce.sh rebuilds
-from two clones, compilers included; this covers the rest in seconds.)"""
+each kind this build ships is packed twice, in two folders, its inputs
+older than SOURCE_DATE_EPOCH the first time and newer the second. Archive
+members are in sorted order, at SOURCE_DATE_EPOCH, owned by root; the
+programs hold no folder of the build and, on Windows, no link time.
+(scripts/reproduce.sh rebuilds from two clones, compilers included; this
+covers the rest in seconds.)"""
 
 import calendar
 import io
@@ -13,7 +14,6 @@ import struct
 import subprocess
 import tarfile
 import tempfile
-import time
 import unittest
 import zipfile
 
@@ -78,12 +78,14 @@ def zip_members(path):
 
 
 MEMBERS = {".deb": deb_members, ".rpm": rpm_members, ".zip": zip_members}
+# Inputs that packing copies as they are (CPack strips the programs and
+# builds the generated files again).
 if WINDOWS:
     BUILDERS = {"zip": windows_zip, "msi": windows_msi}
-    INPUTS = PROGRAMS + [os.path.join(BUILD, "resources", "LICENSE.txt")]
+    INPUTS = PROGRAMS + [f"{BUILD}/resources/LICENSE.txt", f"{SOURCE}/README.md"]
 else:
     BUILDERS = {"deb-rpm": linux_packages}
-    INPUTS = PROGRAMS + [os.path.join(BUILD, "man", "model.1.gz")]
+    INPUTS = [f"{SOURCE}/README.md", f"{SOURCE}/packaging/debian/copyright"]
 
 
 class Reproducible(unittest.TestCase):
@@ -93,10 +95,12 @@ class Reproducible(unittest.TestCase):
         self.addCleanup(shutil.rmtree, tmp)
         for kind, build in BUILDERS.items():
             with self.subTest(kind):
-                first = build(f"{tmp}/{kind}/first")
-                time.sleep(1.1)
+                # Inputs older than SOURCE_DATE_EPOCH, then newer.
                 for path in INPUTS:
-                    os.utime(path)  # the clock's time, a second later
+                    os.utime(path, (EPOCH - 86400, EPOCH - 86400))
+                first = build(f"{tmp}/{kind}/first")
+                for path in INPUTS:
+                    os.utime(path)
                 second = build(f"{tmp}/{kind}/second/deeper")
                 for a, b in zip(first, second, strict=True):
                     with open(a, "rb") as fa, open(b, "rb") as fb:
