@@ -38,7 +38,6 @@ command -v python3 >/dev/null || need+=(python3)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
   need+=(g++-mingw-w64-x86-64)
 command -v wixl >/dev/null || need+=(wixl)
-python3 -c 'import olefile' 2>/dev/null || need+=(python3-olefile)
 command -v rpmbuild >/dev/null || need+=(rpm)
 if [ -n "${MODEL_SIGN_PKCS12:-}" ]; then
   command -v osslsigncode >/dev/null || need+=(osslsigncode)
