@@ -7,7 +7,7 @@
 #
 #   scripts/reproduce.sh [COMMIT]
 #
-# Two full release builds: about 10 minutes on two cores. To check a
+# Two full release builds, without the compiler cache. To check a
 # download instead, run scripts/package.sh in a clone of the release's
 # commit and compare dist/SHA256SUMS with the one published (README,
 # "Checking a download").
