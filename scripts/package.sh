@@ -30,24 +30,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-command -v make >/dev/null || need+=(make)
-command -v python3 >/dev/null || need+=(python3)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-  need+=(g++-mingw-w64-x86-64)
-command -v wixl >/dev/null || need+=(wixl)
-command -v rpmbuild >/dev/null || need+=(rpm)
-if [ -n "${MODEL_SIGN_PKCS12:-}" ]; then
-  command -v osslsigncode >/dev/null || need+=(osslsigncode)
-fi
-if [ -n "${MODEL_GPG_KEY:-}" ]; then
-  command -v gpg >/dev/null || need+=(gnupg)
-fi
+stages=(build windows release)
+[ -z "${MODEL_SIGN_PKCS12:-}${MODEL_GPG_KEY:-}" ] || stages+=(sign)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages "${stages[@]}"
 
 # What may differ between two machines or two users and must not reach the
 # files: the time, the permissions of new files, the order of names.
