@@ -1,31 +1,73 @@
 # What turns the built programs into things an administrator installs: the
 # Windows resources of each .exe, the MSI (wixl), the man pages, the install
-# rules and the Debian package (CPack). Every text takes its version from
-# project(). The capture tool, target model_capture, is packaged beside the
-# model program whenever the project defines it.
+# rules and the Linux packages (CPack). Every text takes its version from
+# project(), the packages' changelogs come from CHANGELOG.md. The capture
+# tool, target model_capture, is packaged beside the model program whenever
+# the project defines it.
 #
 # Targets: msi (Windows builds, when wixl is installed; part of the default
 # build); the man pages are part of the default build on Linux. `cpack` in the
-# build folder makes model_<version>_<arch>.deb on Linux and
-# Model-<version>-win64.zip (the programs and the README) for Windows.
+# build folder makes model_<version>_<arch>.deb and
+# model-<version>-1.<arch>.rpm on Linux. The Windows zip is the install tree
+# (`cmake --install`) packed by packaging/zip.py (scripts/package.sh).
+#
+# Release files are reproducible: what ends up in them depends on the sources
+# and the tools, not on the folder, the time or the user of the build. The
+# compilers are told to write no build path into a release program, the
+# Windows linker no time stamp; the archives' times come from
+# SOURCE_DATE_EPOCH, which scripts/package.sh sets to the commit's time.
 
 set(MODEL_PRODUCT "Model")
 set(MODEL_VENDOR "The model project")
-set(MODEL_COPYRIGHT "Copyright (C) 2026 The model project authors")
+set(MODEL_COPYRIGHT "Copyright (C) 2026 The model project authors. MIT License.")
 set(MODEL_MAINTAINER "The model project <model@example.org>")
 set(MODEL_SUMMARY "Records a computer's model and chosen WMI facts as plain text")
 set(MODEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-# The MSI's path, for the Wine stage's test too.
+# The upgrade code never changes: it is how Windows Installer knows that two
+# packages are versions of one product. Each version's product code is a
+# name-based UUID under it (packaging/windows/msi.cmake).
+set(MODEL_UPGRADE_CODE AA12D595-7CD4-49FD-AB40-7FDD9CC934FE)
+
+# The MSI's path and how to build one, for the tests too (the Wine test
+# builds a newer version, the reproducibility test builds it twice).
 if(WIN32)
   find_program(WIXL_EXECUTABLE wixl)
+  find_package(Python3 COMPONENTS Interpreter)
   set(MODEL_MSI_FILE ${CMAKE_BINARY_DIR}/${MODEL_PRODUCT}-${PROJECT_VERSION}-win64.msi)
+  set(MODEL_MSI_SCRIPT ${MODEL_PACKAGING_DIR}/windows/msi.cmake)
+  set(MODEL_MSI_TEST_ENV
+      "MODEL_MSI=${MODEL_MSI_FILE}" "MODEL_WXS=${CMAKE_BINARY_DIR}/model.wxs"
+      "MODEL_WIXL=${WIXL_EXECUTABLE}" "MODEL_PYTHON=${Python3_EXECUTABLE}"
+      "MODEL_CMAKE=${CMAKE_COMMAND}" "MODEL_MSI_SCRIPT=${MODEL_MSI_SCRIPT}"
+      "MODEL_UPGRADE_CODE=${MODEL_UPGRADE_CODE}")
 endif()
+
+# Paths of the build would otherwise reach a release program through
+# __FILE__ (assertions, the standard library's own messages); they become
+# relative to the source folder. Debug builds keep them: their tests find
+# their fixtures through __FILE__. These variables are read once this folder
+# is done, so they reach every target defined in it.
+foreach(lang C CXX)
+  string(APPEND CMAKE_${lang}_FLAGS_RELEASE
+         " -ffile-prefix-map=${PROJECT_SOURCE_DIR}/="
+         " -ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
+endforeach()
+# The PE header's link time: none, so that the image is the same whenever it
+# is linked (Windows does not use it for programs).
+if(WIN32)
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_RELEASE " -Wl,--no-insert-timestamp")
+endif()
+# Folders that the install rules create are 0755 whatever the umask of the
+# build, for the packages that are made from the install tree.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
 
 # The packaging tests (tests/package/) run over this build's programs. They
 # need no GoogleTest, so a release build, which builds no other test, can
 # register them.
-option(MODEL_PACKAGE_TESTS "Register the tests of the release images, the Debian package and the Ansible playbook" OFF)
+option(MODEL_PACKAGE_TESTS "Register the tests of the release images, the Linux packages and the Ansible playbook" OFF)
 
 # Adds a VERSIONINFO block and the application manifest to a Windows program.
 # windres compiles them outside CMake's RC language support, which would hand
@@ -63,8 +105,8 @@ endfunction()
 # The MSI: model.wxs from its template, with the capture tool's component
 # when there is one; file(GENERATE) then fills in the programs' paths.
 function(model_windows_installer)
-  if(NOT WIXL_EXECUTABLE)
-    message(STATUS "wixl not found: no MSI (Debian package wixl)")
+  if(NOT WIXL_EXECUTABLE OR NOT Python3_FOUND)
+    message(STATUS "wixl or Python 3 not found: no MSI (Debian packages wixl, python3)")
     return()
   endif()
   set(MODEL_MSI_CAPTURE_COMPONENT "")
@@ -84,31 +126,36 @@ function(model_windows_installer)
                  ${CMAKE_BINARY_DIR}/resources/model.wxs.in @ONLY)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/model.wxs
        INPUT ${CMAKE_BINARY_DIR}/resources/model.wxs.in)
+  # Windows shows a .txt to whoever opens it.
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE
+                 ${CMAKE_BINARY_DIR}/resources/LICENSE.txt COPYONLY)
   set(msi ${MODEL_MSI_FILE})
+  set(script ${MODEL_MSI_SCRIPT})
   add_custom_command(
     OUTPUT ${msi}
-    COMMAND ${WIXL_EXECUTABLE} --arch x64 --output ${msi}
-            model.wxs
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS ${CMAKE_BINARY_DIR}/model.wxs ${programs}
+    COMMAND ${CMAKE_COMMAND} -D WIXL=${WIXL_EXECUTABLE}
+            -D PYTHON=${Python3_EXECUTABLE} -D WXS=${CMAKE_BINARY_DIR}/model.wxs
+            -D OUTPUT=${msi} -D VERSION=${PROJECT_VERSION}
+            -D UPGRADE_CODE=${MODEL_UPGRADE_CODE} -P ${script}
+    DEPENDS ${CMAKE_BINARY_DIR}/model.wxs ${programs} ${script}
+            ${MODEL_PACKAGING_DIR}/windows/msi_stamp.py
+            ${CMAKE_BINARY_DIR}/resources/LICENSE.txt
     COMMENT "Windows Installer package ${MODEL_PRODUCT}-${PROJECT_VERSION}-win64.msi"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${msi})
 endfunction()
 
-# The zip for those who copy the programs rather than install the MSI.
+# The install tree of the zip, for those who copy the programs rather than
+# install the MSI. packaging/zip.py packs it: CPack's zip would carry the
+# builder's user id and the order in which the folder lists its files.
 function(model_windows_zip)
   install(TARGETS model RUNTIME DESTINATION .)
   if(TARGET model_capture)
     install(TARGETS model_capture RUNTIME DESTINATION .)
   endif()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_NAME ${MODEL_PRODUCT})
-  set(CPACK_PACKAGE_VENDOR ${MODEL_VENDOR})
-  set(CPACK_PACKAGE_FILE_NAME ${MODEL_PRODUCT}-${PROJECT_VERSION}-win64)
-  set(CPACK_SOURCE_GENERATOR "")
-  include(CPack)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md
+                ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 endfunction()
 
 # The man pages, gzipped as Debian wants them (-n: no name or time stamp).
@@ -124,9 +171,10 @@ function(model_man_page name)
   install(FILES ${dir}/${name}.1.gz DESTINATION share/man/man1)
 endfunction()
 
-# The Debian package: the programs in /usr/bin, their man pages, the README,
-# the copyright file and the changelog under /usr/share/doc/model.
-function(model_debian_package)
+# The Debian and RPM packages, one install tree: the programs in /usr/bin,
+# their man pages, the README, the copyright file and the changelog under
+# /usr/share/doc/model.
+function(model_linux_packages)
   install(TARGETS model RUNTIME DESTINATION bin)
   model_man_page(model)
   if(TARGET model_capture)
@@ -135,11 +183,12 @@ function(model_debian_package)
   endif()
 
   set(doc share/doc/${PROJECT_NAME})
-  # A Debian changelog of one entry, for the version built. SOURCE_DATE_EPOCH,
-  # when set, fixes its date.
-  string(TIMESTAMP MODEL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  configure_file(${MODEL_PACKAGING_DIR}/debian/changelog.in
-                 ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+  # Both changelogs from CHANGELOG.md, dated by its releases.
+  include(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/changelog.cmake)
+  model_changelogs(${PROJECT_SOURCE_DIR}/CHANGELOG.md
+                   DEBIAN ${CMAKE_BINARY_DIR}/debian/changelog
+                   RPM ${CMAKE_BINARY_DIR}/rpm/changelog
+                   MAINTAINER ${MODEL_MAINTAINER})
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.gz
     COMMAND gzip -9nkf ${CMAKE_BINARY_DIR}/debian/changelog
@@ -154,7 +203,7 @@ function(model_debian_package)
   install(FILES ${MODEL_PACKAGING_DIR}/debian/lintian-overrides
           DESTINATION share/lintian/overrides RENAME ${PROJECT_NAME})
 
-  set(CPACK_GENERATOR DEB)
+  set(CPACK_GENERATOR DEB RPM)
   set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
   set(CPACK_PACKAGE_VENDOR ${MODEL_VENDOR})
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "record a computer's model and WMI facts as text")
@@ -174,6 +223,25 @@ replays another machine, Windows machines included.]=])
   # The programs are linked statically: they depend on no other package.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_STRIP_FILES ON)
+
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_RELEASE 1)
+  set(CPACK_RPM_PACKAGE_LICENSE MIT)
+  set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+  set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
+  set(CPACK_RPM_CHANGELOG_FILE ${CMAKE_BINARY_DIR}/rpm/changelog)
+  set(CPACK_PRE_BUILD_SCRIPTS ${MODEL_PACKAGING_DIR}/stamp_times.cmake)
+  # Folders of other packages are not this one's to own.
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+      /usr/share/man /usr/share/man/man1 /usr/share/lintian
+      /usr/share/lintian/overrides)
+  # rpmbuild's clock and host name stay out of the package, and the build-id
+  # links under /usr/lib/.build-id, which the .deb does not have either.
+  set(CPACK_RPM_SPEC_MORE_DEFINE [=[
+%define _buildhost reproducible
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define _build_id_links none]=])
   set(CPACK_SOURCE_GENERATOR "")
   include(CPack)
 endfunction()
@@ -194,7 +262,7 @@ function(model_packaging)
     model_windows_installer()
     model_windows_zip()
   else()
-    model_debian_package()
+    model_linux_packages()
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL model_packaging)

@@ -36,7 +36,7 @@ esac
 # Google Benchmark must be there before the native build is configured, for
 # the benchmarks must keep building.
 first=(build unit)
-rest=(windows mingw wine package)
+rest=(windows mingw wine package release sign)
 [ -n "$quick" ] || { first+=(bench); rest+=(fuzz memcheck lint); }
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh

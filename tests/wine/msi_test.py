@@ -1,10 +1,15 @@
 """The MSI under Wine's msiexec, one administrator's day: install it quietly,
-find the programs in Program Files with their version resources and one entry
-in Programs and Features, run the installed Model.exe, install a newer build
-over it (one entry left, of the new version), refuse the older one again,
-and uninstall, which leaves neither files nor an entry behind.
+find the programs and the licence in Program Files, the programs with their
+version resources, and one entry in Programs and Features; run the installed
+Model.exe; install another build of the same version (still one entry);
+install a newer version over it (one entry left, of the new version); refuse
+the older one again; and uninstall by product code, as a script without the
+MSI file does, which leaves neither programs nor an entry behind, but the
+results Model.txt and Model.log where they were.
 
-The newer package is the same .wxs built with a higher version (wixl -D).
+The other packages are the same .wxs built again by packaging/windows/msi.cmake,
+once as it is (another package code and time: another build) and once with a
+higher version.
 """
 
 import os
@@ -12,15 +17,16 @@ import re
 import subprocess
 import tempfile
 import unittest
+import uuid
 import xml.etree.ElementTree as ElementTree
 
 import winimage
-from winerun import RESULTS, WINE_DIR, read, wine
+from winerun import LOG, RESULTS, WINE_DIR, read, wine
 
 MSI = os.environ["MODEL_MSI"]
 WXS = os.environ["MODEL_WXS"]
-WIXL = os.environ["MODEL_WIXL"]
 VERSION = os.environ["MODEL_VERSION"]
+UPGRADE_CODE = uuid.UUID(os.environ["MODEL_UPGRADE_CODE"])
 
 PRODUCT = "Model"
 INSTALL_DIR = os.path.join(WINE_DIR, "prefix", "drive_c", "Program Files",
@@ -60,6 +66,27 @@ def msiexec(*args):
     return code, (out + err).decode("latin-1")
 
 
+def build_msi(folder, version, epoch="1000000000"):
+    """A package of the .wxs for a version, built as the build builds it,
+    at a time of its own."""
+    msi = os.path.join(folder, f"{PRODUCT}-{version}-win64.msi")
+    subprocess.run([os.environ["MODEL_CMAKE"],
+                    "-D", "WIXL=" + os.environ["MODEL_WIXL"],
+                    "-D", "PYTHON=" + os.environ["MODEL_PYTHON"],
+                    "-D", "WXS=" + WXS, "-D", "OUTPUT=" + msi,
+                    "-D", "VERSION=" + version,
+                    "-D", "UPGRADE_CODE=" + str(UPGRADE_CODE),
+                    "-P", os.environ["MODEL_MSI_SCRIPT"]],
+                   check=True, capture_output=True, timeout=120,
+                   env=dict(os.environ, SOURCE_DATE_EPOCH=epoch))
+    return msi
+
+
+def product_code(version):
+    """What README tells a script to uninstall a version by."""
+    return "{%s}" % str(uuid.uuid5(UPGRADE_CODE, version)).upper()
+
+
 class Installer(unittest.TestCase):
 
     def setUp(self):
@@ -75,8 +102,10 @@ class Installer(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertEqual(sorted(os.listdir(INSTALL_DIR)), files)
         for name in files:
-            info = winimage.version_info(os.path.join(INSTALL_DIR, name))
-            self.assertEqual(info["strings"]["FileVersion"], VERSION, name)
+            if name.endswith(".exe"):
+                info = winimage.version_info(os.path.join(INSTALL_DIR, name))
+                self.assertEqual(info["strings"]["FileVersion"], VERSION, name)
+        self.assertIn("LICENSE.txt", files)
         self.assertEqual(list(entries().values()), [VERSION])
 
         if os.path.exists(RESULTS):
@@ -88,12 +117,14 @@ class Installer(unittest.TestCase):
         major, minor, patch = VERSION.split(".")
         newer = f"{major}.{minor}.{int(patch) + 1}"
         with tempfile.TemporaryDirectory() as tmp:
-            newer_msi = os.path.join(tmp, f"{PRODUCT}-{newer}-win64.msi")
-            # wixl finds the programs relative to the .wxs's folder.
-            subprocess.run([WIXL, "--arch", "x64", "-D", f"Version={newer}",
-                            "--output", newer_msi, os.path.basename(WXS)],
-                           cwd=os.path.dirname(WXS), check=True,
-                           capture_output=True, timeout=120)
+            # Another build of this version: the same product, whatever
+            # msiexec says to installing it again.
+            rebuilt = build_msi(tmp, VERSION)
+            self.assertNotEqual(read(rebuilt), read(MSI))
+            msiexec("/i", rebuilt)
+            self.assertEqual(list(entries().values()), [VERSION])
+
+            newer_msi = build_msi(tmp, newer)
             code, out = msiexec("/i", newer_msi)
             self.assertEqual(code, 0, out)
             self.assertEqual(list(entries().values()), [newer])
@@ -104,10 +135,13 @@ class Installer(unittest.TestCase):
             self.assertNotEqual(code, 0, out)
             self.assertEqual(list(entries().values()), [newer])
 
-            code, out = msiexec("/x", newer_msi)
-            self.assertEqual(code, 0, out)
+        code, out = msiexec("/x", product_code(newer))
+        self.assertEqual(code, 0, out)
         self.assertEqual(entries(), {})
         self.assertFalse(os.path.exists(INSTALL_DIR))
+        # Results, not program files.
+        self.assertTrue(os.path.exists(RESULTS))
+        self.assertTrue(os.path.exists(LOG))
 
 
 if __name__ == "__main__":
