@@ -63,10 +63,12 @@ if [ -z "$quick" ]; then
   command -v cppcheck >/dev/null || rest+=(cppcheck)
 fi
 # Packaging: wixl builds the MSI (tested in the Wine stage), lintian checks
-# the Debian package, Ansible runs the fleet playbook (package stage).
+# the Debian package, Ansible runs the fleet playbook and headless Chromium
+# opens its fleet page (package stage).
 command -v wixl >/dev/null || rest+=(wixl)
 command -v lintian >/dev/null || rest+=(lintian)
 command -v ansible-playbook >/dev/null || rest+=(ansible-core)
+command -v chromium >/dev/null || rest+=(chromium)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
 install_missing ${first[@]+"${first[@]}"} || exit 1

@@ -86,12 +86,14 @@ def settle(root, run, now):
         shutil.rmtree(failed, ignore_errors=True)
         if os.path.isdir(staged) and os.listdir(staged):
             os.rename(staged, failed)
+        said = status["message"].strip()
+        if said and said[-1] not in ".!?":
+            said += "."
         if status["collected"] is None:
-            status["message"] += " Nothing collected from this host yet."
+            said += " Nothing collected from this host yet."
         else:
-            status["message"] += (" Keeping the files collected at " +
-                                  status["collected"] + ".")
-        status["message"] = status["message"].strip()
+            said += " Keeping the files collected at %s." % status["collected"]
+        status["message"] = said.strip()
         write_json(os.path.join(folder, STATUS), status)
     shutil.rmtree(incoming, ignore_errors=True)
 
@@ -140,7 +142,8 @@ def expand(columns, documents):
     out = []
     for name, prop in columns:
         if prop != "*":
-            out.append((name, prop))
+            if (name, prop) not in out:
+                out.append((name, prop))
             continue
         seen = {}
         for document in documents:
@@ -161,9 +164,10 @@ def table(root, requests):
                  for h in hosts}
     documents = {h: d if isinstance(d, dict) else None
                  for h, d in documents.items()}
-    columns = requested_columns(requests)
-    columns += [c for c in CHART_COLUMNS if c not in columns]
-    columns = expand(columns, documents.values())
+    columns = expand(requested_columns(requests), documents.values())
+    named = {(c.lower(), p.lower()) for c, p in columns}
+    columns += [c for c in CHART_COLUMNS
+                if (c[0].lower(), c[1].lower()) not in named]
     header = FIXED + ["%s.%s" % c for c in columns]
     rows = []
     for host in hosts:
@@ -180,7 +184,8 @@ def table(root, requests):
 
 def counts(header, rows, *columns):
     """Hosts per value (or per tuple of values) of the given columns."""
-    where = [header.index("%s.%s" % c) for c in columns]
+    names = [h.lower() for h in header]
+    where = [names.index(("%s.%s" % c).lower()) for c in columns]
     tally = {}
     for row in rows:
         key = tuple(row[i] or "(unknown)" for i in where)
