@@ -178,7 +178,7 @@ class Playbook(unittest.TestCase):
         # of the caller's takes part.
         cls.done = subprocess.run(
             ["ansible-playbook", "-i", inventory, PLAYBOOK], cwd=cls.tmp,
-            env=env, capture_output=True, text=True, timeout=240, check=False)
+            env=env, capture_output=True, text=True, timeout=540, check=False)
         cls.recap = {m[0]: dict(re.findall(r"(\w+)=(\d+)", m[1]))
                      for m in re.findall(r"^(\w+)\s+: (ok=.*)$",
                                          cls.done.stdout, re.M)}

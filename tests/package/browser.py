@@ -104,7 +104,9 @@ def visit(path, expression):
             event = page.receive()
             method, params = event.get("method"), event.get("params", {})
             if method == "Runtime.exceptionThrown":
-                errors.append(params["exceptionDetails"]["text"])
+                details = params["exceptionDetails"]
+                errors.append(details.get("exception", {}).get(
+                    "description", details["text"]))
             elif (method == "Runtime.consoleAPICalled"
                   and params["type"] in ("error", "warning", "assert")):
                 errors.append(json.dumps(params["args"]))
