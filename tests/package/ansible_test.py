@@ -72,7 +72,7 @@ with open(sys.argv[3], "w") as f:
     json.dump(document, f)
 """ % sys.executable
 HANGING = "#!/bin/sh\nprintf 'hung\\r\\n' >\"$Windir/Model.log\"\nexec sleep 60\n"
-PAGE_FACTS = """JSON.stringify((() => {
+PAGE_FACTS = """(() => {
   const rows = () => [...document.querySelectorAll("#fleet tbody tr")];
   const filter = document.getElementById("filter");
   filter.value = "unreachable";
@@ -88,7 +88,7 @@ PAGE_FACTS = """JSON.stringify((() => {
             .map(c => [c.id, [...c.querySelectorAll(".bar")].map(
               b => [JSON.parse(b.dataset.key).join(" / "),
                     Number(b.dataset.count)])]))};
-})())"""
+})()"""
 
 
 def direct_run(machine, windir):
