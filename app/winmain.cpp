@@ -7,7 +7,7 @@
 
 #include "app/plan.h"
 #include "output/log.h"
-#include "wmi/codepage.h"
+#include "wmi/connect.h"
 
 namespace {
 
@@ -21,60 +21,40 @@ void LogCode(const char* format, HRESULT code) {
   LogMessage(message);
 }
 
+void LogStartUpFailure(const ConnectFailure& failure) {
+  switch (failure.step) {
+    case ConnectStep::kComLibrary:
+      LogMessage("Failed to initialize COM library\n");
+      return;
+    case ConnectStep::kSecurity:
+      LogCode("Failed to initialize security. Error code = %X\n", failure.code);
+      return;
+    case ConnectStep::kResourceName:
+      LogMessage("Failed to AllocSysString().\n");
+      return;
+    case ConnectStep::kLocator:
+      LogCode("Failed to create IWbemLocator object. Error code = %X\n",
+              failure.code);
+      return;
+    case ConnectStep::kServer:
+      LogCode("Failed to connect. Error code = %X\n", failure.code);
+      return;
+  }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
   ResetLog();
 
-  if (FAILED(OleInitialize(nullptr))) {
-    LogMessage("Failed to initialize COM library\n");
-    return 1;
-  }
-  // OleInitialize has already chosen the apartment; this call only fails.
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-
-  HRESULT hr = CoInitializeSecurity(
-      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr);
-  if (FAILED(hr)) {
-    LogCode("Failed to initialize security. Error code = %X\n", hr);
-    CoUninitialize();
+  // Given back when WinMain returns, after the log line of a failure.
+  WmiConnection connection;
+  ConnectFailure failure;
+  if (!connection.Open(&failure)) {
+    LogStartUpFailure(failure);
     return 1;
   }
 
-  BSTR resource = AnsiToBstr("\\\\.\\root\\cimv2");
-  if (!resource) {
-    LogMessage("Failed to AllocSysString().\n");
-    CoUninitialize();
-    return 1;
-  }
-
-  IWbemLocator* locator = nullptr;
-  hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                        IID_IWbemLocator, reinterpret_cast<LPVOID*>(&locator));
-  if (FAILED(hr)) {
-    LogCode("Failed to create IWbemLocator object. Error code = %X\n", hr);
-    SysFreeString(resource);
-    CoUninitialize();
-    return 1;
-  }
-
-  IWbemServices* services = nullptr;
-  hr = locator->ConnectServer(resource, nullptr, nullptr, nullptr, 0, nullptr,
-                              nullptr, &services);
-  if (FAILED(hr)) {
-    LogCode("Failed to connect. Error code = %X\n", hr);
-    SysFreeString(resource);
-    locator->Release();
-    CoUninitialize();
-    return 1;
-  }
-
-  bool written = RunQueryPlan(services, lpCmdLine);
-
-  services->Release();
-  SysFreeString(resource);
-  locator->Release();
-  CoUninitialize();
+  bool written = RunQueryPlan(connection.services(), lpCmdLine);
   return written ? 0 : kResultsNotWritten;
 }

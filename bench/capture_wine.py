@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""One capture of Wine's eight default classes beside what it replaces: one
+"""One capture of Wine's default classes beside what it replaces: one
 Model.exe 'Class;*' run per class. Both under one running wineserver in the
 Windows build's test prefix, interleaved over rounds; prints the median time
 of each and the ratio capture / runs (below 1: the capture is faster).
@@ -10,13 +10,6 @@ import subprocess
 import sys
 import time
 
-CLASSES = [
-    'Win32_BaseBoard', 'Win32_BIOS', 'Win32_CDROMDrive', 'Win32_ComputerSystem',
-    'Win32_ComputerSystemProduct', 'Win32_DiskDrive', 'Win32_OperatingSystem',
-    'Win32_Processor',
-]
-
-
 def main():
     build = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
@@ -25,8 +18,8 @@ def main():
     wine_dir = os.path.join(build, 'wine')
 
     def wine(*args):
-        subprocess.run([script, 'run', wine_dir, *args], check=True,
-                       stdin=subprocess.DEVNULL, capture_output=True)
+        return subprocess.run([script, 'run', wine_dir, *args], check=True,
+                              stdin=subprocess.DEVNULL, capture_output=True).stdout
 
     def timed(action):
         started = time.perf_counter()
@@ -37,11 +30,13 @@ def main():
         wine(os.path.join(build, 'ModelCapture.exe'), '-o', 'C:\\windows\\bench.mof')
 
     def per_class():
-        for name in CLASSES:
+        for name in classes:
             wine(os.path.join(build, 'Model.exe'), name + ';*')
 
     subprocess.run([script, 'start', wine_dir], check=True, capture_output=True)
     try:
+        classes = wine(os.path.join(build, 'ModelCapture.exe'),
+                       '--list-defaults').decode().split()
         capture(), per_class()  # warm the prefix's caches
         captures, runs = [], []
         for _ in range(rounds):
@@ -51,8 +46,8 @@ def main():
         subprocess.run([script, 'stop', wine_dir], check=False, capture_output=True)
 
     capture_s, runs_s = statistics.median(captures), statistics.median(runs)
-    print(f'capture of the {len(CLASSES)} default classes: {capture_s * 1000:.0f} ms')
-    print(f'one Model.exe run per class ({len(CLASSES)} runs): {runs_s * 1000:.0f} ms')
+    print(f'capture of the {len(classes)} default classes: {capture_s * 1000:.0f} ms')
+    print(f'one Model.exe run per class ({len(classes)} runs): {runs_s * 1000:.0f} ms')
     print(f'ratio capture / runs: {capture_s / runs_s:.2f}x (target: below 1)')
 
 

@@ -97,7 +97,7 @@ void BM_ReadSchema(benchmark::State& state) {
   for (auto _ : state) {
     posix_wmi::MofRepository repo;
     std::string error;
-    if (posix_wmi::LoadMofFile(schema.umbrella, repo, error) != S_OK)
+    if (posix_wmi::LoadMofFiles(schema.umbrella, repo, error) != S_OK)
       state.SkipWithError(error.c_str());
     benchmark::DoNotOptimize(repo.provider);
   }

@@ -7,6 +7,7 @@
 
 #include "capture/mof_text.h"
 #include "wmi/codepage.h"
+#include "wmi/owners.h"
 
 struct CapturedProperty {
   std::string name;  // UTF-8, as WMI spells it
@@ -48,33 +49,6 @@ std::string Utf8Of(BSTR text) {
 void Indent(std::string& out, int depth) {
   out.append(4 * static_cast<size_t>(depth), ' ');
 }
-
-// Owners of what WMI hands out, released on every path.
-struct Bstr {
-  BSTR p = nullptr;
-  Bstr() = default;
-  explicit Bstr(BSTR s) : p(s) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(p); }
-};
-struct Variant {
-  VARIANT v;
-  Variant() { VariantInit(&v); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-  ~Variant() { VariantClear(&v); }
-};
-template <class T>
-struct Com {
-  T* p = nullptr;
-  Com() = default;
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
-  ~Com() {
-    if (p) p->Release();
-  }
-};
 
 // The class a CIMTYPE qualifier ("ref:Class", "object:Class") binds to.
 std::string BoundClassOf(const VARIANT& cimtype) {

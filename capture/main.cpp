@@ -1,7 +1,8 @@
 // The capture tool's entry: model-capture [-o FILE] [CLASS ...]. Connects to
 // root\cimv2 as the model program does, captures each class named (by
-// default the eight classes the model program's Linux build serves) and
-// writes one self-contained MOF text to FILE or to standard output.
+// default the classes the model program's Linux build serves) and writes one
+// self-contained MOF text to FILE or to standard output. `--list-defaults`
+// prints those default classes, one a line, and does nothing else.
 // Exit codes: 0 everything captured, 1 some class (or value) not captured
 // or no WMI connection, 2 a bad command line or an output not written.
 #include <cerrno>
@@ -13,25 +14,17 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/default_classes.h"
 #include "capture/mof_text.h"
 #include "output/replace.h"
 #include "wmi/codepage.h"
+#include "wmi/connect.h"
+#include "wmi/owners.h"
 #include "wmi/status.h"
 
 namespace {
 
 constexpr const char* kTool = "model-capture";
-
-const char* const kDefaultClasses[] = {
-    "Win32_BaseBoard",
-    "Win32_BIOS",
-    "Win32_CDROMDrive",
-    "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct",
-    "Win32_DiskDrive",
-    "Win32_OperatingSystem",
-    "Win32_Processor",
-};
 
 void Fail(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", kTool, what.c_str());
@@ -85,30 +78,24 @@ std::string CommandLine(int argc, char** argv) {
 
 // The machine's name as WMI gives it; empty when it cannot tell.
 std::string MachineName(IWbemServices* services) {
-  std::string name;
-  BSTR language = SysAllocString(OLESTR("WQL"));
-  BSTR query = SysAllocString(OLESTR("SELECT Name FROM Win32_ComputerSystem"));
-  IEnumWbemClassObject* objects = nullptr;
-  if (language && query &&
-      SUCCEEDED(services->ExecQuery(language, query, 0, nullptr, &objects)) &&
-      objects) {
-    IWbemClassObject* object = nullptr;
-    ULONG returned = 0;
-    if (SUCCEEDED(objects->Next(WBEM_INFINITE, 1, &object, &returned)) &&
-        returned == 1 && object) {
-      VARIANT value;
-      VariantInit(&value);
-      if (SUCCEEDED(object->Get(OLESTR("Name"), 0, &value, nullptr, nullptr)) &&
-          value.vt == VT_BSTR && value.bstrVal)
-        name = WideToUtf8(value.bstrVal, SysStringLen(value.bstrVal));
-      VariantClear(&value);
-    }
-    if (object) object->Release();
-    objects->Release();
-  }
-  SysFreeString(language);
-  SysFreeString(query);
-  return name;
+  Bstr language(SysAllocString(OLESTR("WQL")));
+  Bstr query(SysAllocString(OLESTR("SELECT Name FROM Win32_ComputerSystem")));
+  Com<IEnumWbemClassObject> objects;
+  if (!language.p || !query.p ||
+      FAILED(
+          services->ExecQuery(language.p, query.p, 0, nullptr, &objects.p)) ||
+      !objects.p)
+    return {};
+  Com<IWbemClassObject> object;
+  ULONG returned = 0;
+  if (FAILED(objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned)) ||
+      returned != 1 || !object.p)
+    return {};
+  Variant value;
+  if (FAILED(object.p->Get(OLESTR("Name"), 0, &value.v, nullptr, nullptr)) ||
+      value.v.vt != VT_BSTR || !value.v.bstrVal)
+    return {};
+  return WideToUtf8(value.v.bstrVal, SysStringLen(value.v.bstrVal));
 }
 
 std::string Header(const std::string& machine, const std::string& command) {
@@ -131,39 +118,25 @@ std::string Header(const std::string& machine, const std::string& command) {
   return text;
 }
 
-// Brings up COM and the connection to root\cimv2 in the model program's
-// order. False, with the failure reported, when any step fails.
-bool Connect(IWbemLocator** locator, IWbemServices** services) {
-  HRESULT hr = OleInitialize(nullptr);
-  if (FAILED(hr)) {
-    Fail("cannot initialize COM: " + StatusText(hr));
-    return false;
+// The shared start-up's failure in this tool's words.
+void ReportConnectFailure(const ConnectFailure& failure) {
+  const char* step = "";
+  switch (failure.step) {
+    case ConnectStep::kComLibrary:
+      step = "cannot initialize COM: ";
+      break;
+    case ConnectStep::kSecurity:
+      step = "cannot initialize COM security: ";
+      break;
+    case ConnectStep::kLocator:
+      step = "cannot create the WMI locator: ";
+      break;
+    case ConnectStep::kResourceName:
+    case ConnectStep::kServer:
+      step = "cannot connect to root\\cimv2: ";
+      break;
   }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  hr = CoInitializeSecurity(
-      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr);
-  const char* step = "cannot initialize COM security: ";
-  if (SUCCEEDED(hr)) {
-    step = "cannot create the WMI locator: ";
-    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_IWbemLocator, reinterpret_cast<LPVOID*>(locator));
-  }
-  if (SUCCEEDED(hr)) {
-    step = "cannot connect to root\\cimv2: ";
-    BSTR resource = SysAllocString(OLESTR("\\\\.\\root\\cimv2"));
-    hr = WBEM_E_OUT_OF_MEMORY;
-    if (resource)
-      hr = (*locator)->ConnectServer(resource, nullptr, nullptr, nullptr, 0,
-                                     nullptr, nullptr, services);
-    SysFreeString(resource);
-  }
-  if (SUCCEEDED(hr)) return true;
-  Fail(step + StatusText(hr));
-  if (*locator) (*locator)->Release();
-  *locator = nullptr;
-  CoUninitialize();
-  return false;
+  Fail(step + StatusText(failure.code));
 }
 
 // Writes the text to `path` through a new file beside it, or to standard
@@ -193,6 +166,12 @@ bool WriteOutput(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, so that a script reading the list never starts a capture by a
+  // typing slip.
+  if (argc == 2 && std::strcmp(argv[1], "--list-defaults") == 0) {
+    for (const char* name : kDefaultClasses) std::printf("%s\n", name);
+    return std::fflush(stdout) == 0 ? 0 : 2;
+  }
   std::string outputPath;
   std::vector<std::string> classes;
   for (int i = 1; i < argc; ++i) {
@@ -202,21 +181,25 @@ int main(int argc, char** argv) {
     } else if (!arg.empty() && arg[0] != '-') {
       classes.push_back(arg);
     } else {
-      std::fprintf(stderr, "usage: %s [-o FILE] [CLASS ...]\n", kTool);
+      std::fprintf(
+          stderr, "usage: %s [-o FILE] [CLASS ...] | --list-defaults\n", kTool);
       return 2;
     }
   }
   if (classes.empty())
     classes.assign(std::begin(kDefaultClasses), std::end(kDefaultClasses));
 
-  IWbemLocator* locator = nullptr;
-  IWbemServices* services = nullptr;
-  if (!Connect(&locator, &services)) return 1;
-
   bool complete = true;
   std::string text;
   {
-    MofCapture capture(services);
+    // Given back before the output is written.
+    WmiConnection connection;
+    ConnectFailure failure;
+    if (!connection.Open(&failure)) {
+      ReportConnectFailure(failure);
+      return 1;
+    }
+    MofCapture capture(connection.services());
     for (const std::string& name : classes) {
       HRESULT hr = capture.AddClass(name);
       if (hr != S_OK) {
@@ -226,12 +209,9 @@ int main(int argc, char** argv) {
     }
     for (const std::string& loss : capture.Losses()) Fail(loss);
     complete = complete && capture.Losses().empty();
-    text =
-        Header(MachineName(services), CommandLine(argc, argv)) + capture.Text();
+    text = Header(MachineName(connection.services()), CommandLine(argc, argv)) +
+           capture.Text();
   }
-  services->Release();
-  locator->Release();
-  CoUninitialize();
 
   if (!WriteOutput(outputPath, text)) return 2;
   return complete ? 0 : 1;

@@ -8,51 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "text/utf.h"
+
 namespace {
-
-bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit < 0xDC00; }
-bool IsLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit < 0xE000; }
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// Walks UTF-16 text: each call yields one code point of a pair or a single
-// unit, and says whether that unit is an unpaired surrogate.
-struct Utf16Reader {
-  const WCHAR* text;
-  size_t length;
-  size_t pos = 0;
-
-  bool Next(uint32_t* cp, bool* unpaired) {
-    if (pos >= length) return false;
-    unsigned unit = static_cast<uint16_t>(text[pos++]);
-    *unpaired = false;
-    if (IsHighSurrogate(unit) && pos < length &&
-        IsLowSurrogate(static_cast<uint16_t>(text[pos]))) {
-      unsigned low = static_cast<uint16_t>(text[pos++]);
-      *cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      return true;
-    }
-    *unpaired = IsHighSurrogate(unit) || IsLowSurrogate(unit);
-    *cp = unit;
-    return true;
-  }
-};
 
 void AppendEscape(std::string& out, uint32_t unit) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -155,20 +113,14 @@ HRESULT AppendInteger(std::string& out, const VARIANT& value, CIMTYPE type) {
 }  // namespace
 
 std::string WideToUtf8(const WCHAR* text, size_t length) {
-  std::string out;
-  Utf16Reader reader{text, length};
-  uint32_t cp = 0;
-  bool unpaired = false;
-  while (reader.Next(&cp, &unpaired)) AppendUtf8(out, unpaired ? 0xFFFD : cp);
-  return out;
+  return Utf16ToUtf8(text, length);
 }
 
 void AppendMofString(std::string& out, const WCHAR* text, size_t length) {
   out += '"';
-  Utf16Reader reader{text, length};
-  uint32_t cp = 0;
-  bool unpaired = false;
-  while (reader.Next(&cp, &unpaired)) {
+  for (size_t pos = 0; pos < length;) {
+    bool unpaired = false;
+    const char32_t cp = NextUtf16(text, length, &pos, &unpaired);
     if (cp == '"' || cp == '\\') {
       out += '\\';
       out += static_cast<char>(cp);
@@ -188,40 +140,8 @@ void AppendMofString(std::string& out, const WCHAR* text, size_t length) {
 }
 
 const char* CimTypeKeyword(CIMTYPE type) {
-  switch (type & ~CIM_FLAG_ARRAY) {
-    case CIM_SINT8:
-      return "sint8";
-    case CIM_UINT8:
-      return "uint8";
-    case CIM_SINT16:
-      return "sint16";
-    case CIM_UINT16:
-      return "uint16";
-    case CIM_SINT32:
-      return "sint32";
-    case CIM_UINT32:
-      return "uint32";
-    case CIM_SINT64:
-      return "sint64";
-    case CIM_UINT64:
-      return "uint64";
-    case CIM_REAL32:
-      return "real32";
-    case CIM_REAL64:
-      return "real64";
-    case CIM_BOOLEAN:
-      return "boolean";
-    case CIM_STRING:
-      return "string";
-    case CIM_DATETIME:
-      return "datetime";
-    case CIM_CHAR16:
-      return "char16";
-    case CIM_OBJECT:
-      return "object";
-    default:
-      return nullptr;
-  }
+  const CimTypeInfo* info = FindCimType(type);
+  return info ? info->keyword : nullptr;
 }
 
 HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type) {
@@ -266,21 +186,6 @@ HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type) {
     default:
       return WBEM_E_TYPE_MISMATCH;
   }
-}
-
-bool IsCimDatetime(const WCHAR* text, size_t length) {
-  if (length != 25) return false;
-  for (size_t i = 0; i < length; ++i) {
-    WCHAR c = text[i];
-    if (i == 14) {
-      if (c != '.') return false;
-    } else if (i == 21) {
-      if (c != '+' && c != '-' && c != ':') return false;
-    } else if (!((c >= '0' && c <= '9') || c == '*')) {
-      return false;
-    }
-  }
-  return true;
 }
 
 bool BorrowElement(const SAFEARRAY* array, VARTYPE vt, ULONG index,

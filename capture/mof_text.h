@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "wmi/cimtype.h"
 #include "wmi/platform.h"
 
 // UTF-8 of `length` UTF-16 code units; an unpaired surrogate becomes U+FFFD.
@@ -18,8 +19,7 @@ std::string WideToUtf8(const WCHAR* text, size_t length);
 // everything else, surrogate pairs included, as UTF-8.
 void AppendMofString(std::string& out, const WCHAR* text, size_t length);
 
-// The MOF keyword of a CIM type, the array flag ignored: "sint8" .. "uint64",
-// "real32", "real64", "boolean", "string", "datetime", "char16", "object";
+// The MOF keyword of a CIM type, the array flag ignored (wmi/cimtype.h);
 // null for CIM_REFERENCE (written "Class ref") and for unknown codes.
 const char* CimTypeKeyword(CIMTYPE type);
 
@@ -34,11 +34,6 @@ const char* CimTypeKeyword(CIMTYPE type);
 // VARIANT's type does not carry that CIM type; S_FALSE, with NULL appended,
 // for an infinity or a NaN, which MOF cannot write.
 HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type);
-
-// Whether `length` UTF-16 code units form a CIM datetime as MOF readers take
-// it: "yyyymmddHHMMSS.mmmmmmsUUU" (s '+' or '-') or the interval
-// "ddddddddHHMMSS.mmmmmm:000", '*' for any digit.
-bool IsCimDatetime(const WCHAR* text, size_t length);
 
 // Element `index` of a one-dimensional SAFEARRAY of `vt` as a VARIANT that
 // borrows it (no copy: never cleared). False for another shape, an index

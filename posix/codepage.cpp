@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "posix/com.h"
-#include "posix/utf.h"
+#include "text/utf.h"
 
 namespace {
 
@@ -47,9 +47,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, LPCSTR lpMultiByteStr,
   const std::string_view text(
       lpMultiByteStr, cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1
                                         : static_cast<size_t>(cbMultiByte));
-  return Deliver(
-      posix_wmi::Utf8ToUtf16(text, posix_wmi::Utf8Replacement::kPerSequence),
-      lpWideCharStr, cchWideChar);
+  return Deliver(Utf8ToUtf16(text, Utf8Replacement::kPerSequence),
+                 lpWideCharStr, cchWideChar);
 }
 
 int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
@@ -68,12 +67,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
                          ? std::char_traits<WCHAR>::length(lpWideCharStr) + 1
                          : static_cast<size_t>(cchWideChar));
   // A surrogate without its partner becomes U+FFFD, as on Windows.
-  return Deliver(posix_wmi::Utf16ToUtf8(text), lpMultiByteStr, cbMultiByte);
+  return Deliver(Utf16ToUtf8(text), lpMultiByteStr, cbMultiByte);
 }
-
-// UTF-8 has no lead bytes in the double-byte sense: a byte search in it never
-// starts inside a character.
-BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
 BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
   switch (CodePage) {
@@ -84,9 +79,7 @@ BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
     case 949:  // Unified Hangul
     case 950:  // Big5
       return TestChar >= 0x81 && TestChar <= 0xFE;
-    default:
+    default:  // UTF-8 among them: a byte search never starts mid-character
       return FALSE;
   }
 }
-
-UINT GetACP() { return CP_UTF8; }

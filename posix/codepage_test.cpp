@@ -18,6 +18,14 @@ std::u16string ToWide(const std::string& in, UINT codePage = CP_ACP) {
   return out;
 }
 
+// Windows' questions about the ANSI code page, which the core never asks,
+// answered from what the stand-in's conversions and lead-byte test do.
+UINT GetACP() {
+  const std::string sample = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF";
+  return ToWide(sample) == ToWide(sample, CP_UTF8) ? CP_UTF8 : CP_ACP;
+}
+BOOL IsDBCSLeadByte(BYTE byte) { return IsDBCSLeadByteEx(CP_ACP, byte); }
+
 std::string ToNarrow(const std::u16string& in, UINT codePage = CP_ACP) {
   int n =
       WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()),

@@ -217,9 +217,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
                         LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 // Lead-byte tests of double-byte code pages. CP_ACP (UTF-8 here) has none;
 // code page 932 (Shift-JIS) is known so the search rules can be tested.
-BOOL IsDBCSLeadByte(BYTE TestChar);
 BOOL IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
-UINT GetACP();
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);

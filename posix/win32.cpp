@@ -60,8 +60,6 @@ bool LookUpVariable(const char* name, size_t length, std::string* value) {
 
 }  // namespace
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
-
 DWORD ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
   if (!lpSrc) return Fail(ERROR_INVALID_PARAMETER, 0);
   std::string result;

@@ -41,14 +41,12 @@ typedef void* LPSECURITY_ATTRIBUTES;
 typedef void* LPOVERLAPPED;
 typedef DWORD* LPDWORD;
 typedef const void* LPCVOID;
-typedef LONG* PLONG;
 
 constexpr DWORD MAX_PATH = 260;
 
 #define INVALID_HANDLE_VALUE \
   (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
-constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 
 // More Win32 error codes than the COM layer needs.
 constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
@@ -86,10 +84,6 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 
-constexpr DWORD FILE_BEGIN = 0;
-constexpr DWORD FILE_CURRENT = 1;
-constexpr DWORD FILE_END = 2;
-
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
@@ -116,8 +110,6 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 // process's size limit ERROR_FILE_TOO_LARGE). No overlapped I/O.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
-DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
-                     PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL FlushFileBuffers(HANDLE hFile);
 // Closes a file handle; a search handle is refused (FindClose closes it).
 BOOL CloseHandle(HANDLE hObject);
@@ -179,8 +171,6 @@ typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
-
-DWORD GetCurrentProcessId();
 
 // Replaces each %NAME% by the value of the environment variable NAME, matched
 // case-insensitively (the first match in environment order wins); a reference

@@ -367,36 +367,6 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   return TRUE;
 }
 
-DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
-                     PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
-  int fd = FileOf(hFile);
-  if (fd < 0) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
-  int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
-               : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
-               : dwMoveMethod == FILE_END     ? SEEK_END
-                                              : -1;
-  if (whence < 0)
-    return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
-  // Without a high part the distance is a signed 32-bit number.
-  int64_t distance = lDistanceToMove;
-  if (lpDistanceToMoveHigh)
-    distance = static_cast<int64_t>(
-        (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh))
-         << 32) |
-        static_cast<uint32_t>(lDistanceToMove));
-  off_t position = ::lseek(fd, static_cast<off_t>(distance), whence);
-  if (position < 0) {
-    DWORD error =
-        errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno, "");
-    return Fail(error, INVALID_SET_FILE_POINTER);
-  }
-  if (lpDistanceToMoveHigh)
-    *lpDistanceToMoveHigh =
-        static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(static_cast<uint64_t>(position) & 0xFFFFFFFFu);
-}
-
 BOOL FlushFileBuffers(HANDLE hFile) {
   int fd = FileOf(hFile);
   if (fd < 0) return Fail(ERROR_INVALID_HANDLE, FALSE);

@@ -18,12 +18,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-command -v valgrind >/dev/null || need+=(valgrind)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build unit bench memcheck
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 

@@ -42,20 +42,11 @@ for name in "$@"; do
 done
 [ ${#targets[@]} -gt 0 ] || targets=("${known[@]}")
 
-need=()
-command -v clang++ >/dev/null || need+=(clang)
-command -v cmake >/dev/null || need+=(cmake)
-# libFuzzer's runtime comes with the compiler-rt package.
-if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
-    >/dev/null 2>&1; then
-  need+=(libclang-rt-dev)
-fi
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build fuzz
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" >/dev/null
+CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) cmake --workflow --preset fuzz >/dev/null
 
 # One target per core: each runs on one thread, and fuzzing two at once on
 # two cores takes half the time of one after the other.

@@ -8,30 +8,36 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v clang-tidy >/dev/null || need+=(clang-tidy)
-command -v cppcheck >/dev/null || need+=(cppcheck)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build unit lint
 [ -f build/compile_commands.json ] || cmake --preset default >/dev/null
 
 dirs=(app text wmi output capture posix bench fuzz)
-sources=()
-for dir in "${dirs[@]}" posix/wbem posix/live; do
-  for f in "$dir"/*.cpp; do [ -e "$f" ] && sources+=("$f"); done
-done
+
+# compiled BUILD [FOLDER]: "BUILD FILE" for each C++ source of the tree that
+# BUILD's compile commands hold (only those in FOLDER, if given).
+compiled() {
+  [ -f "$1/compile_commands.json" ] || return 0
+  python3 - "$@" <<'PY'
+import json, os, sys
+build, under = sys.argv[1], sys.argv[2:]
+files = set()
+for command in json.load(open(os.path.join(build, "compile_commands.json"))):
+    path = os.path.relpath(os.path.join(command["directory"], command["file"]))
+    top = path.split(os.sep)[0]
+    if path.endswith(".cpp") and top != ".." and not top.startswith("build") \
+            and (not under or top in under):
+        files.add(path)
+for path in sorted(files):
+    print(build, path)
+PY
+}
 
 # One clang-tidy per file, as many at a time as there are cores, so that
 # each file counts as one check and the cores stay busy to the end. The fuzz
 # targets are compiled only in the fuzz build, so they take its commands.
-jobs=()
-for f in "${sources[@]}"; do
-  case "$f" in
-    fuzz/*) [ -f build-fuzz/compile_commands.json ] && jobs+=("build-fuzz $f") ;;
-    *) jobs+=("build $f") ;;
-  esac
-done
+mapfile -t jobs < <(compiled build && compiled build-fuzz fuzz)
 echo "== clang-tidy: ${#jobs[@]} sources"
 tidy() {
   local out

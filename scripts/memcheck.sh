@@ -9,11 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v valgrind >/dev/null || need+=(valgrind)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build unit memcheck
 [ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target model_dynamic \
   model_capture >/dev/null
@@ -22,6 +20,8 @@ logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 export MODEL_BIN="$PWD/build/model_dynamic" MODEL_TESTS_DIR="$PWD/tests"
 export MODEL_MEMCHECK=1 MEMCHECK_LOGS="$logs"
+# The tests import their helpers (tests/modeltest.py) from beside them.
+export PYTHONPATH="$PWD/tests${PYTHONPATH:+:$PYTHONPATH}" PYTHONDONTWRITEBYTECODE=1
 
 status=0
 python3 - "$(nproc)" tests/*_test.py <<'PY' || status=$?

@@ -12,17 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v g++ >/dev/null || need+=(g++)
-command -v make >/dev/null || need+=(make)
-command -v python3 >/dev/null || need+=(python3)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-  need+=(g++-mingw-w64-x86-64)
-command -v wixl >/dev/null || need+=(wixl)
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${need[@]+"${need[@]}"}
+install_packages build windows
 
 jobs=$(nproc)
 # A package of an earlier version must not slip into dist/.
@@ -37,9 +29,8 @@ ctest --preset mingw-release
 
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
-cpack --config build-release/CPackConfig.cmake -B "$staging/deb" >/dev/null
-cpack --config build-mingw-release/CPackConfig.cmake -B "$staging/zip" \
-  >/dev/null
+cpack --preset release -B "$staging/deb" >/dev/null
+cpack --preset mingw-release -B "$staging/zip" >/dev/null
 
 rm -rf dist
 mkdir dist

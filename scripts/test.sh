@@ -31,47 +31,17 @@ case "${1:-}" in
     ;;
 esac
 
-# What the first build and the native tests need, installed first; the rest
-# installs in the background while that build runs.
-first=()
-command -v cmake >/dev/null || first+=(cmake)
-command -v g++ >/dev/null || first+=(g++)
-command -v make >/dev/null || first+=(make)
-command -v python3 >/dev/null || first+=(python3)
-[ -f /usr/include/gtest/gtest.h ] || first+=(libgtest-dev)
-rest=()
-[ -d /usr/src/googletest ] || rest+=(googletest)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-  rest+=(g++-mingw-w64-x86-64)
-# Wine runs the Windows build's tests; Xvfb, xwininfo, xwd and xdotool show
-# one of its message boxes on a virtual display.
-command -v wine >/dev/null || rest+=(wine wine64)
-command -v Xvfb >/dev/null || rest+=(xvfb)
-command -v xwininfo >/dev/null || rest+=(x11-utils)
-command -v xwd >/dev/null || rest+=(x11-apps)
-command -v xdotool >/dev/null || rest+=(xdotool)
-if [ -z "$quick" ]; then
-  # Hardening: benchmarks (they must keep building, so they are there before
-  # the native build is configured), libFuzzer, valgrind and the static
-  # checkers.
-  [ -f /usr/include/benchmark/benchmark.h ] || first+=(libbenchmark-dev)
-  command -v clang++ >/dev/null || rest+=(clang)
-  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a \
-    >/dev/null 2>&1 || rest+=(libclang-rt-dev)
-  command -v valgrind >/dev/null || rest+=(valgrind)
-  command -v clang-tidy >/dev/null || rest+=(clang-tidy)
-  command -v cppcheck >/dev/null || rest+=(cppcheck)
-fi
-# Packaging: wixl builds the MSI (tested in the Wine stage), lintian checks
-# the Debian package, Ansible runs the fleet playbook and headless Chromium
-# opens its fleet page (package stage).
-command -v wixl >/dev/null || rest+=(wixl)
-command -v lintian >/dev/null || rest+=(lintian)
-command -v ansible-playbook >/dev/null || rest+=(ansible-core)
-command -v chromium >/dev/null || rest+=(chromium)
+# What the first build and the native tests need (scripts/packages.txt),
+# installed first; the rest installs in the background while that build runs.
+# Google Benchmark must be there before the native build is configured, for
+# the benchmarks must keep building.
+first=(build unit)
+rest=(windows mingw wine package)
+[ -n "$quick" ] || { first+=(bench); rest+=(fuzz memcheck lint); }
 # shellcheck source=scripts/install-missing.sh
 . scripts/install-missing.sh
-install_missing ${first[@]+"${first[@]}"} || exit 1
+install_packages "${first[@]}" || exit 1
+mapfile -t rest < <(missing_packages "${rest[@]}")
 
 jobs=$(nproc)
 logs=build-logs

@@ -8,62 +8,35 @@ every value type, strings only escapes can write and embedded objects.
 
 import os
 import re
-import resource
-import signal
 import subprocess
 import tempfile
 import unittest
 
-BIN = os.environ["MODEL_BIN"]
-# Beside the model program when not named (scripts/memcheck.sh).
-CAPTURE = os.environ.get("MODEL_CAPTURE_BIN") or os.path.join(
-    os.path.dirname(BIN), "model-capture")
-TESTS = os.environ["MODEL_TESTS_DIR"]
-FIXTURES = os.path.join(TESTS, "fixtures")
-MACHINES = os.path.join(TESTS, "machines")
-# Under valgrind (scripts/memcheck.sh) one machine tree stands for all.
-QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
+import modeltest
+from modeltest import CAPTURE, FIXTURES, MACHINES, QUICK, environment, file_size_limit, read, \
+    write
 
-DEFAULT_CLASSES = [
-    "Win32_BaseBoard", "Win32_BIOS", "Win32_CDROMDrive", "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct", "Win32_DiskDrive", "Win32_OperatingSystem",
-    "Win32_Processor",
-]
+# Every run, of either program, in one time zone, and one with summer time.
+TZ = "CET-1CEST,M3.5.0,M10.5.0/3"
 
-
-def environment(**settings):
-    """This process's environment without the variables that pick the WMI
-    source or the Windows directory, plus `settings`."""
-    env = {k: v for k, v in os.environ.items()
-           if k.upper() not in ("WINDIR", "MODEL_WMI_REPOSITORY", "MODEL_FS_ROOT")}
-    env["TZ"] = "CET-1CEST,M3.5.0,M10.5.0/3"
-    env.update(settings)
-    return env
+DEFAULT_CLASSES = modeltest.default_classes()
 
 
 def capture(args, limit=None, **settings):
     """Runs the capture tool; returns (exit code, stdout, stderr lines)."""
-    def limit_file_size():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-
-    done = subprocess.run([CAPTURE, *args], env=environment(**settings),
+    done = subprocess.run([CAPTURE, *args], env=environment(TZ=TZ, **settings),
                           capture_output=True, timeout=120,
-                          preexec_fn=limit_file_size if limit else None)
+                          preexec_fn=file_size_limit(limit))
     return done.returncode, done.stdout, done.stderr.decode().splitlines()
 
 
 def model(requests, **settings):
     """Model.txt of one run of the model program."""
-    with tempfile.TemporaryDirectory() as windir:
-        done = subprocess.run([BIN, *requests],
-                              env=environment(Windir=windir, **settings),
-                              capture_output=True, timeout=120)
-        if done.returncode != 0 or done.stderr:
-            raise AssertionError(f"model {requests}: exit {done.returncode}, "
-                                 f"{done.stderr.decode()}")
-        with open(os.path.join(windir, "Model.txt"), "rb") as f:
-            return f.read()
+    done = modeltest.run(requests, timeout=120, TZ=TZ, **settings)
+    if done.code != 0 or done.stderr:
+        raise AssertionError(f"model {requests}: exit {done.code}, "
+                             f"{done.stderr.decode()}")
+    return done.txt
 
 
 def body(mof):
@@ -86,8 +59,7 @@ class RoundTrips(unittest.TestCase):
             requests = [f"{c};*" for c in classes]
             want = model(requests, **source)
             got = model(requests, MODEL_WMI_REPOSITORY=path)
-            with open(path, "rb") as f:
-                mof = f.read()
+            mof = read(path)
         for name in volatile:
             pattern = re.compile(rb"^(%s = )[^\r\n]*" % name.encode(), re.M)
             want, got = (pattern.sub(rb"\1...", t) for t in (want, got))
@@ -96,6 +68,7 @@ class RoundTrips(unittest.TestCase):
         return mof
 
     def test_machine_trees(self):
+        # Under valgrind (scripts/memcheck.sh) one machine tree stands for all.
         for machine in sorted(os.listdir(MACHINES))[:1 if QUICK else None]:
             with self.subTest(machine):
                 self.replays(DEFAULT_CLASSES,
@@ -114,16 +87,14 @@ class RoundTrips(unittest.TestCase):
         # and embedded objects not at all. The fixture writes its odd strings
         # as a capture does, so each must come back as the same literal; and
         # capturing the capture must give the same text again.
-        with open(repository, "rb") as f:
-            literals = re.findall(rb"^instance of Model_Strings \{ Id = \d+; (Text = .*;) \};$",
-                                  f.read(), re.M)
+        literals = re.findall(rb"^instance of Model_Strings \{ Id = \d+; (Text = .*;) \};$",
+                              read(repository), re.M)
         self.assertEqual(len(literals), 10)
         for literal in literals:
             self.assertIn(b"    " + literal + b"\n", first)
         with tempfile.TemporaryDirectory() as work:
             path = os.path.join(work, "first.mof")
-            with open(path, "wb") as f:
-                f.write(first)
+            write(path, first)
             code, second, err = capture(
                 ["Model_Kinds", "Model_Strings", "Win32_ComputerSystem", "Model_Part"],
                 MODEL_WMI_REPOSITORY=path)
@@ -150,8 +121,7 @@ class Errors(unittest.TestCase):
         self.assertNotIn(b"Model_Bad", body(out))
         with tempfile.TemporaryDirectory() as work:
             path = os.path.join(work, "capture.mof")
-            with open(path, "wb") as f:
-                f.write(out)
+            write(path, out)
             self.assertEqual(model([], MODEL_WMI_REPOSITORY=path),
                              b'Model = "Failing"\r\n')
 
@@ -159,8 +129,7 @@ class Errors(unittest.TestCase):
         repository = os.path.join(FIXTURES, "failures.mof")
         with tempfile.TemporaryDirectory() as work:
             previous = os.path.join(work, "previous.mof")
-            with open(previous, "wb") as f:
-                f.write(b"// kept\n")
+            write(previous, b"// kept\n")
             cases = [
                 (os.path.join(work, "missing", "x.mof"), None,
                  "The system cannot find the path specified."),
@@ -175,8 +144,7 @@ class Errors(unittest.TestCase):
                                              MODEL_WMI_REPOSITORY=repository)
                     self.assertEqual((code, out), (2, b""))
                     self.assertEqual(err, [f"model-capture: cannot write {path}: {reason}"])
-            with open(previous, "rb") as f:
-                self.assertEqual(f.read(), b"// kept\n")
+            self.assertEqual(read(previous), b"// kept\n")
             self.assertEqual(sorted(os.listdir(work)), ["previous.mof"])
 
 

@@ -12,40 +12,20 @@ that run as another user need root; they are skipped otherwise.
 import glob
 import os
 import random
-import resource
 import shutil
 import signal
 import stat
 import subprocess
-import tempfile
 import time
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-# Under valgrind (scripts/memcheck.sh) the inputs and loops are smaller: the
-# point there is memory errors, not size or luck.
-QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
-NOBODY = 65534
-AS_NOBODY = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
-IS_ROOT = os.geteuid() == 0 and shutil.which("setpriv")
+from modeltest import AS_NOBODY, BIN, IS_ROOT, QUICK, environment, file_size_limit, read, \
+    scratch, write
 
 PREVIOUS = b'Model = "previous"\r\n'
 SYSTEM_CLASS = (b"class Win32_ComputerSystem { string Model; };\n"
                 b'instance of Win32_ComputerSystem { Model = "Contoso Desk 7"; };\n')
 MODEL = b'Model = "Contoso Desk 7"\r\n'
-
-
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except (FileNotFoundError, IsADirectoryError):
-        return None
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def items(tag, count):
@@ -57,21 +37,11 @@ def items(tag, count):
     return mof, txt
 
 
-def file_size_limit(limit):
-    def apply():
-        # A write beyond the limit then fails instead of killing the process.
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    return apply
-
-
 class ModelRuns(unittest.TestCase):
     maxDiff = 4000
 
     def setUp(self):
-        self.root = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.root)
-        os.chmod(self.root, 0o755)
+        self.root = scratch(self, 0o755)
         self.windir = os.path.join(self.root, "win")
         self.txt = os.path.join(self.windir, "Model.txt")
         self.log = os.path.join(self.windir, "Model.log")
@@ -88,17 +58,13 @@ class ModelRuns(unittest.TestCase):
         return self.repositories[tag, count]
 
     def env(self, repository):
-        env = {k: v for k, v in os.environ.items()
-               if k.upper() not in ("WINDIR", "MODEL_WMI_REPOSITORY", "MODEL_FS_ROOT")}
-        env["Windir"] = self.windir
-        env["MODEL_WMI_REPOSITORY"] = repository
-        return env
+        return environment(Windir=self.windir, MODEL_WMI_REPOSITORY=repository)
 
     def start(self, repository, args=("Item;Name",), prefix=(), limit=None):
         return subprocess.Popen(
             list(prefix) + [BIN] + list(args), env=self.env(repository),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            preexec_fn=file_size_limit(limit) if limit is not None else None)
+            preexec_fn=file_size_limit(limit))
 
     def run_model(self, repository, **kwargs):
         process = self.start(repository, **kwargs)

@@ -9,18 +9,13 @@ smaller, since the point there is memory errors, not size.
 
 import os
 import resource
-import shutil
-import signal
 import subprocess
-import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
-MACHINE_MOF = os.path.join(TESTS, "fixtures", "machine.mof")
-EXE = os.path.realpath(BIN).encode()
-QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
-SANITIZED = os.environ.get("MODEL_SANITIZED") == "1"
+import modeltest
+from modeltest import BIN, MACHINE_MOF, QUICK, SANITIZED, Run, environment, read, scratch, write
+
+EXE = modeltest.EXE.encode()
 TIMEOUT = 600 if QUICK else 60
 
 PREVIOUS_TXT = b'Model = "previous"\r\n'
@@ -39,43 +34,11 @@ def query_failed(query, status):
     return b"Failed to execute the WMI Query: %s. Error code = %s\r\n\r\n" % (query, status)
 
 
-class Run:
-    def __init__(self, done, windir):
-        self.code = done.returncode
-        self.stderr = done.stderr
-        self.txt = read(os.path.join(windir, "Model.txt"))
-        self.log = read(os.path.join(windir, "Model.log"))
-        self.listing = sorted(os.listdir(windir))
-
-
-def read(path):
-    if not os.path.isfile(path):
-        return None
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def environment(windir, repository):
-    env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-    env["Windir"] = windir
-    env["MODEL_WMI_REPOSITORY"] = repository
-    return env
-
-
-def file_size_limit(limit):
-    def apply():
-        # A write beyond the limit then fails instead of killing the process.
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    return apply
-
-
 class HardeningTest(unittest.TestCase):
     maxDiff = 2000
 
     def setUp(self):
-        self.root = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.root)
+        self.root = scratch(self)
         self.windir = os.path.join(self.root, "win")
         os.mkdir(self.windir)
 
@@ -84,22 +47,17 @@ class HardeningTest(unittest.TestCase):
         for name in os.listdir(self.windir):
             os.unlink(os.path.join(self.windir, name))
         for name, data in (("Model.txt", PREVIOUS_TXT), ("Model.log", b"old\r\n")):
-            with open(os.path.join(self.windir, name), "wb") as f:
-                f.write(data)
+            write(os.path.join(self.windir, name), data)
 
     def repository(self, data, name="repo.mof"):
         path = os.path.join(self.root, name)
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
         return path
 
     def run_model(self, args, repository=MACHINE_MOF, limit=None):
         self.fresh()
-        done = subprocess.run(
-            [BIN.encode()] + list(args), env=environment(self.windir, repository),
-            capture_output=True, timeout=TIMEOUT,
-            preexec_fn=file_size_limit(limit) if limit is not None else None)
-        run = Run(done, self.windir)
+        run = modeltest.run(args, self.windir, limit=limit, timeout=TIMEOUT,
+                            MODEL_WMI_REPOSITORY=repository)
         self.assertIn(run.code, (0, 1, 2), run.stderr[-2000:])
         self.assertEqual(run.listing, ["Model.log", "Model.txt"])
         return run
@@ -250,7 +208,8 @@ class HardeningTest(unittest.TestCase):
         def small_address_space():
             resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
         self.fresh()
-        done = subprocess.run([BIN], env=environment(self.windir, repository),
+        done = subprocess.run([BIN], env=environment(Windir=self.windir,
+                                                     MODEL_WMI_REPOSITORY=repository),
                               capture_output=True, timeout=TIMEOUT,
                               preexec_fn=small_address_space)
         run = Run(done, self.windir)
@@ -259,8 +218,7 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(run.log, b"Failed to connect. Error code = 80041006\r\n\r\n")
 
     def test_truncated_repository(self):
-        with open(MACHINE_MOF, "rb") as f:
-            whole = f.read()
+        whole = read(MACHINE_MOF)
         args = [b"Win32_CDROMDrive;*"]
         complete = self.run_model(args)
         self.assertEqual(complete.code, 0)
@@ -322,7 +280,9 @@ class HardeningTest(unittest.TestCase):
         for attempt in range(3 if QUICK else 10):
             with self.subTest(attempt=attempt):
                 self.fresh()
-                runs = [subprocess.Popen([BIN, "Item;Name"], env=environment(self.windir, r),
+                runs = [subprocess.Popen([BIN, "Item;Name"],
+                                         env=environment(Windir=self.windir,
+                                                         MODEL_WMI_REPOSITORY=r),
                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                         for r in repositories]
                 for p in runs:

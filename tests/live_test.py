@@ -8,37 +8,19 @@ holds everywhere. TZ is set on every run so boot times are fixed.
 
 import os
 import shlex
-import subprocess
-import tempfile
 import unittest
 
-BIN = os.environ["MODEL_BIN"]
-MACHINES = os.path.join(os.environ["MODEL_TESTS_DIR"], "machines")
+import modeltest
+from modeltest import MACHINES
 
 
 def run(machine, args, tz="UTC0"):
     """Runs the program; returns (exit code, Model.txt bytes, Model.log bytes)."""
-    env = {
-        k: v
-        for k, v in os.environ.items()
-        if k.upper() not in ("WINDIR", "MODEL_WMI_REPOSITORY", "MODEL_FS_ROOT")
-    }
-    env["TZ"] = tz
+    settings = {"TZ": tz}
     if machine:
-        env["MODEL_FS_ROOT"] = os.path.join(MACHINES, machine)
-    with tempfile.TemporaryDirectory() as windir:
-        env["Windir"] = windir
-        proc = subprocess.run(
-            [BIN, *args], env=env, capture_output=True, timeout=120
-        )
-        out = {}
-        for name in ("Model.txt", "Model.log"):
-            try:
-                with open(os.path.join(windir, name), "rb") as f:
-                    out[name] = f.read()
-            except FileNotFoundError:
-                out[name] = None
-    return proc.returncode, out["Model.txt"], out["Model.log"]
+        settings["MODEL_FS_ROOT"] = os.path.join(MACHINES, machine)
+    done = modeltest.run(args, timeout=120, **settings)
+    return done.code, done.txt, done.log
 
 
 def lines(*texts):

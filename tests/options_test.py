@@ -4,25 +4,19 @@ however much it looks like an option, is a request as on Windows.
 """
 
 import os
-import subprocess
 import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
-REPOSITORY = os.path.join(TESTS, "fixtures", "machine.mof")
+import modeltest
+from modeltest import BIN, MACHINE_MOF
 
 
 def run(args):
     """Runs the program in an empty Windows directory; returns the exit code,
     standard output, standard error and the files the run left there."""
     with tempfile.TemporaryDirectory() as windir:
-        env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-        env.update(Windir=windir, MODEL_WMI_REPOSITORY=REPOSITORY)
-        done = subprocess.run([BIN] + args, env=env, cwd=windir, capture_output=True,
-                              timeout=60)
-        return (done.returncode, done.stdout.decode(), done.stderr.decode(),
-                sorted(os.listdir(windir)))
+        done = modeltest.run(args, windir, cwd=windir, MODEL_WMI_REPOSITORY=MACHINE_MOF)
+        return done.code, done.stdout.decode(), done.stderr.decode(), done.listing
 
 
 class OptionsTest(unittest.TestCase):

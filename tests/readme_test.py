@@ -1,19 +1,26 @@
 """The README's sample Model.txt is what the program writes: its example
 command runs over tests/fixtures/sample.mof, and the result must match the
-sample that the README shows and explains line by line.
+sample that the README shows and explains line by line. The classes that the
+README and the manual pages say the Linux build serves are the ones it does.
 """
 
 import os
 import re
 import shlex
-import subprocess
-import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
+import modeltest
+from modeltest import FIXTURES, TESTS
+
 README = os.path.join(TESTS, os.pardir, "README.md")
 MARKER = "tests/readme_test.py"
+# Where each document lists the served classes: the text between two marks,
+# and the pattern of a class name in it.
+CLASS_LISTS = [
+    ("README.md", "### Classes served on Linux", "\n#", r"^\| `(\w+)`"),
+    ("packaging/man/model.1.in", "(the classes ", ")", r"\w+_\w+"),
+    ("packaging/man/model-capture.1.in", "are captured: ", ".\n", r"\w+_\w+"),
+]
 
 
 def sample():
@@ -30,17 +37,22 @@ def sample():
 class ReadmeTest(unittest.TestCase):
     def test_sample_is_what_the_program_writes(self):
         args, lines = sample()
-        with tempfile.TemporaryDirectory() as windir:
-            env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-            env.update(Windir=windir,
-                       MODEL_WMI_REPOSITORY=os.path.join(TESTS, "fixtures", "sample.mof"))
-            done = subprocess.run([BIN] + args, env=env, capture_output=True, timeout=60)
-            self.assertEqual((done.returncode, done.stderr), (0, b""))
-            with open(os.path.join(windir, "Model.txt"), "rb") as f:
-                written = f.read().decode()
+        done = modeltest.run(args, MODEL_WMI_REPOSITORY=os.path.join(FIXTURES, "sample.mof"))
+        self.assertEqual((done.code, done.stderr), (0, b""))
+        written = done.txt.decode()
         # An editor may drop the blank after " = " of a line without value.
         self.assertEqual([line.rstrip() for line in written.split("\r\n")],
                          [line.rstrip() for line in lines] + [""])
+
+    def test_documented_classes_are_the_served_ones(self):
+        served = modeltest.default_classes()
+        for path, start, end, name in CLASS_LISTS:
+            with self.subTest(path), open(os.path.join(TESTS, os.pardir, path),
+                                          encoding="utf-8") as f:
+                text = f.read()
+                text = text[text.index(start) + len(start):]
+                text = text[:text.index(end)]
+                self.assertEqual(re.findall(name, text, re.M), served)
 
 
 if __name__ == "__main__":

@@ -7,18 +7,13 @@ message boxes (lines on standard error) are compared afterwards.
 
 import dataclasses
 import os
-import resource
 import shutil
-import signal
 import stat
-import subprocess
 import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
-FIXTURES = os.path.join(TESTS, "fixtures")
-EXE = os.path.realpath(BIN)
+import modeltest
+from modeltest import EXE, FIXTURES, write
 
 PREVIOUS_TXT = b'Model = "previous"\r\n'
 PREVIOUS_LOG = b"an old message\r\n\r\n"
@@ -43,49 +38,22 @@ IDE_DRIVE = "IDE\\CDROMVENDOR_DVD-RW_DRIVE_X1__________________1.00____\\5&1A2B3
 USB_DRIVE = "USBSTOR\\CDROM&VEN_ACME&PROD_DVD&REV_2.0\\7&2B3C&0"
 
 
-@dataclasses.dataclass
-class Run:
-    code: int
-    stderr: list
-    txt: bytes
-    log: bytes
-    listing: list
-
-
 def run(windir, args, fixture="machine.mof", pragmas=(), cwd=None, limit=None):
     """Runs the program with `windir` as the Windows directory and the
-    fixture, with `pragmas` put in front of it, as the WMI repository."""
+    fixture, with `pragmas` put in front of it, as the WMI repository; its
+    standard error comes back as lines."""
     repository = os.path.join(FIXTURES, fixture)
     if pragmas:
         handle, repository = tempfile.mkstemp(suffix=".mof")
         with os.fdopen(handle, "wb") as out, open(os.path.join(FIXTURES, fixture), "rb") as base:
             out.write("".join(p + "\n" for p in pragmas).encode() + base.read())
-    env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-    env["Windir"] = windir
-    env["MODEL_WMI_REPOSITORY"] = repository
-
-    def limit_file_size():
-        # Writes beyond the limit then fail instead of killing the process.
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-
     try:
-        done = subprocess.run([BIN] + list(args), env=env, cwd=cwd, capture_output=True,
-                              timeout=60, preexec_fn=limit_file_size if limit is not None else None)
+        done = modeltest.run(args, windir, cwd=cwd, limit=limit, MODEL_WMI_REPOSITORY=repository)
     finally:
         if pragmas:
             os.unlink(repository)
-
-    def read(name):
-        path = os.path.join(windir, name)
-        if not os.path.isfile(path):
-            return None
-        with open(path, "rb") as f:
-            return f.read()
-
-    listing = sorted(os.listdir(windir)) if os.path.isdir(windir) else []
-    return Run(done.returncode, done.stderr.decode("utf-8", "replace").splitlines(),
-               read("Model.txt"), read("Model.log"), listing)
+    done.stderr = done.stderr.decode("utf-8", "replace").splitlines()
+    return done
 
 
 @dataclasses.dataclass
@@ -247,8 +215,7 @@ class WindowsDirectory:
         return self
 
     def write(self, name, data):
-        with open(os.path.join(self.path, name), "wb") as f:
-            f.write(data)
+        write(os.path.join(self.path, name), data)
 
     def remove(self):
         for top, dirs, files in os.walk(self.root):

@@ -9,7 +9,6 @@ expected files was read, written or changed. Needs root; skipped otherwise.
 """
 
 import os
-import shutil
 import signal
 import stat
 import subprocess
@@ -17,50 +16,27 @@ import sys
 import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-# Under valgrind (scripts/memcheck.sh) the race runs less often.
-QUICK = os.environ.get("MODEL_MEMCHECK") == "1"
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
-MACHINE_MOF = os.path.join(TESTS, "fixtures", "machine.mof")
-NOBODY = 65534
-AS_NOBODY = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
+from modeltest import AS_NOBODY, BIN, IS_ROOT, MACHINE_MOF, NOBODY, QUICK, environment, read, \
+    scratch, write
+
 MODEL = b'Model = "Contoso Desk 7"\r\n'
 # The other user cannot run a Python installed below /root.
 OTHERS_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 
 
-def environment(**values):
-    env = {k: v for k, v in os.environ.items()
-           if k.upper() not in ("WINDIR", "MODEL_WMI_REPOSITORY", "MODEL_FS_ROOT")}
-    env.update(values)
-    return env
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def as_nobody(*command):
-    subprocess.run(AS_NOBODY + list(command), check=True)
-
-
-@unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv")
+@unittest.skipUnless(IS_ROOT, "needs root and setpriv")
 class OtherUsersFiles(unittest.TestCase):
     maxDiff = 4000
 
     def setUp(self):
-        self.root = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.root)
-        os.chmod(self.root, 0o755)
+        self.root = scratch(self, 0o755)
         # Files only root may touch, which the other user points links at.
         self.vault = os.path.join(self.root, "vault")
         os.mkdir(self.vault, 0o700)
         self.victims = {}
         for name, mode in (("secret", 0o600), ("read-only", 0o444)):
             path = os.path.join(self.vault, name)
-            with open(path, "wb") as f:
-                f.write(b"root's own " + name.encode())
+            write(path, b"root's own " + name.encode())
             os.chmod(path, mode)
             self.victims[path] = (read(path), mode)
 
@@ -136,10 +112,8 @@ class OtherUsersFiles(unittest.TestCase):
         tree = os.path.join(self.root, "tree")
         dmi = os.path.join(tree, "sys", "class", "dmi")
         os.makedirs(os.path.join(dmi, "id"))
-        with open(os.path.join(dmi, "id", "product_serial"), "wb") as f:
-            f.write(b"in the tree\n")
-        with open(os.path.join(self.vault, "product_serial"), "wb") as f:
-            f.write(b"root's own serial\n")
+        write(os.path.join(dmi, "id", "product_serial"), b"in the tree\n")
+        write(os.path.join(self.vault, "product_serial"), b"root's own serial\n")
         os.chmod(os.path.join(self.vault, "product_serial"), 0o600)
         os.symlink(self.vault, os.path.join(dmi, "swap"))
         for path in (dmi, os.path.join(dmi, "id")):
@@ -149,6 +123,7 @@ class OtherUsersFiles(unittest.TestCase):
         self.addCleanup(swapper.wait)
         self.addCleanup(swapper.send_signal, signal.SIGKILL)
         windir = tempfile.mkdtemp(dir=self.root)
+        # Under valgrind (scripts/memcheck.sh) the race runs less often.
         reads = 100 if QUICK else 2000
         for attempt in range(1 if QUICK else 5):
             done = subprocess.run([BIN] + ["Win32_BIOS;SerialNumber"] * reads,

@@ -9,13 +9,12 @@ that its values show in Model.txt.
 
 import os
 import shutil
-import subprocess
-import tempfile
 import unittest
 
-BIN = os.environ.get("MODEL_BIN", "")
-TESTS = os.environ.get("MODEL_TESTS_DIR", os.path.dirname(os.path.abspath(__file__)))
-WORLD = os.path.join(TESTS, "fixtures", "world")
+import modeltest
+from modeltest import FIXTURES, read, scratch, write
+
+WORLD = os.path.join(FIXTURES, "world")
 
 # Every run starts with this file, so that the program's own first request
 # has its answer and the log holds only what a case expects.
@@ -112,8 +111,7 @@ class WorldTest(unittest.TestCase):
     maxDiff = None
 
     def setUp(self):
-        self.dir = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, self.dir)
+        self.dir = scratch(self)
         self.windir = os.path.join(self.dir, "win")
         os.makedirs(self.windir)
         self.count = 0
@@ -121,29 +119,19 @@ class WorldTest(unittest.TestCase):
     def file(self, text, name=None):
         self.count += 1
         path = os.path.join(self.dir, name or "part%d.mof" % self.count)
-        with open(path, "wb") as f:
-            f.write(text if isinstance(text, bytes) else text.encode())
+        write(path, text if isinstance(text, bytes) else text.encode())
         return path
 
     def run_model(self, files, requests):
         paths = [self.file(SYSTEM)]
         paths += [f if f.startswith(WORLD) or f.startswith(self.dir) else self.file(f)
                   for f in files]
-        env = {k: v for k, v in os.environ.items() if k.lower() != "windir"}
-        env["Windir"] = self.windir
-        env["MODEL_WMI_REPOSITORY"] = ":".join(paths)
         for name in ("Model.txt", "Model.log"):
             if os.path.exists(os.path.join(self.windir, name)):
                 os.unlink(os.path.join(self.windir, name))
-        done = subprocess.run([BIN] + requests, env=env, capture_output=True, timeout=60)
-
-        def read(name):
-            path = os.path.join(self.windir, name)
-            if not os.path.exists(path):
-                return ""
-            with open(path, "rb") as f:
-                return f.read().decode()
-        return done.returncode, done.stderr.decode(), read("Model.txt"), read("Model.log")
+        done = modeltest.run(requests, self.windir, MODEL_WMI_REPOSITORY=":".join(paths))
+        return (done.code, done.stderr.decode(), (done.txt or b"").decode(),
+                (done.log or b"").decode())
 
     def check(self, files, requests, lines, messages):
         code, stderr, txt, log = self.run_model(files, requests)
@@ -158,8 +146,7 @@ class WorldTest(unittest.TestCase):
                 self.check(files, requests, lines, messages)
 
     def test_utf16_as_powershell_writes_it(self):
-        with open(world("dsc/localhost-credential.mof"), "rb") as f:
-            text = f.read().decode()
+        text = read(world("dsc/localhost-credential.mof")).decode()
         utf16 = self.file(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
         self.check([utf16], ["MSFT_Credential;UserName,Password"],
                    ['Password = "ThisIsAPlaintextPassword"', 'UserName = "Administrator"'], [])

@@ -10,6 +10,7 @@
 #include "wmi/cdrom.h"
 #include "wmi/codepage.h"
 #include "wmi/format.h"
+#include "wmi/owners.h"
 #include "wmi/status.h"
 
 namespace {
@@ -44,19 +45,16 @@ HRESULT AppendProperties(IWbemClassObject* object,
                          const QueryRequest& request) {
   bool cdrom = request.className == "Win32_CDROMDrive";
   for (;;) {
-    BSTR name = nullptr;
-    VARIANT value;
-    VariantInit(&value);
-    const HRESULT hr = object->Next(0, &name, &value, nullptr, nullptr);
+    Bstr name;
+    Variant value;
+    const HRESULT hr = object->Next(0, &name.p, &value.v, nullptr, nullptr);
     if (hr == WBEM_S_NO_ERROR) {
-      std::string text = ValueText(value);
-      if (cdrom && IsDeviceIdName(name)) ShortenCdromDeviceId(text);
-      g_resultLines.push_back(WideToAnsi(name) + " = " + text);
+      std::string text = ValueText(value.v);
+      if (cdrom && IsDeviceIdName(name.p)) ShortenCdromDeviceId(text);
+      g_resultLines.push_back(WideToAnsi(name.p) + " = " + text);
     }
     // Nothing should come back with an end or a failure, but whatever did
-    // is ours to free.
-    SysFreeString(name);
-    VariantClear(&value);
+    // is the owners' to free.
     if (hr != WBEM_S_NO_ERROR) return hr;
   }
 }
@@ -66,57 +64,41 @@ HRESULT AppendProperties(IWbemClassObject* object,
 int RunQuery(IWbemServices* services, const QueryRequest& request) {
   std::string query =
       "SELECT " + request.property + " FROM " + request.className;
-  BSTR queryText = AnsiToBstr(query);
-  if (!queryText) {
+  Bstr queryText(AnsiToBstr(query));
+  if (!queryText.p) {
     LogMessage(("Failed AllocString " + query + " \n").c_str());
     return 0;
   }
 
-  BSTR language = SysAllocString(OLESTR("WQL"));
-  IEnumWbemClassObject* objects = nullptr;
-  HRESULT hr = services->ExecQuery(language, queryText, 0, nullptr, &objects);
-  SysFreeString(language);
+  Bstr language(SysAllocString(OLESTR("WQL")));
+  Com<IEnumWbemClassObject> objects;
+  HRESULT hr =
+      services->ExecQuery(language.p, queryText.p, 0, nullptr, &objects.p);
   if (FAILED(hr)) {
     LogFailure(("Failed to execute the WMI Query: " + query).c_str(), hr);
-    SysFreeString(queryText);
     return 0;
   }
   // Success comes with an enumerator; without one there is nothing to walk.
-  if (!objects) {
-    SysFreeString(queryText);
-    return 1;
-  }
+  if (!objects.p) return 1;
 
   for (;;) {
-    IWbemClassObject* object = nullptr;
+    Com<IWbemClassObject> object;
     ULONG returned = 0;
-    hr = objects->Next(WBEM_INFINITE, 1, &object, &returned);
-    if (hr != WBEM_S_NO_ERROR || returned != 1) {
-      if (object) object->Release();
-      break;
-    }
-    HRESULT walk = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+    hr = objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned);
+    if (hr != WBEM_S_NO_ERROR || returned != 1) break;
+    HRESULT walk = object.p->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
     if (FAILED(walk)) {
       LogFailure("Failed to start BeginEnumeration", walk);
-      SysFreeString(queryText);
-      object->Release();
-      objects->Release();
       return 0;
     }
-    walk = AppendProperties(object, request);
+    walk = AppendProperties(object.p, request);
     if (FAILED(walk)) {
       LogFailure("Failed to retrieve ClassObject", walk);
-      SysFreeString(queryText);
-      object->Release();
-      objects->Release();
       return 0;
     }
-    object->EndEnumeration();
-    object->Release();
+    object.p->EndEnumeration();
   }
 
-  objects->Release();
-  SysFreeString(queryText);
   if (FAILED(hr)) {
     LogFailure("Failed to retrieving Service", hr);
     return 0;

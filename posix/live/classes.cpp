@@ -6,9 +6,9 @@
 #include <cctype>
 
 #include "posix/live/facts.h"
-#include "posix/utf.h"
 #include "posix/wbem/names.h"
 #include "posix/wbem/wbemcli.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {
@@ -48,7 +48,11 @@ struct LiveProperty {
   const char* name;
   CimType type;
   Getter get;
+  // Declared with the Key qualifier on Windows: the capture tool writes it,
+  // and a replay must key its instances as the real machine does.
+  bool key = false;
 };
+constexpr bool kKey = true;
 struct LiveClass {
   const char* name;
   // Number of instances; null for a class with exactly one.
@@ -90,7 +94,7 @@ const std::vector<LiveClass>& Table() {
            {"SMBIOSBIOSVersion", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }},
            {"Version", T::kString,
-            [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }},
+            [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }, kKey},
        }},
       {"Win32_CDROMDrive",
        [](F& f) { return f.Cdroms().size(); },
@@ -98,9 +102,8 @@ const std::vector<LiveClass>& Table() {
            {"Caption", T::kString,
             [](F& f, size_t i) { return Str(CdromName(f, f.Cdroms()[i])); }},
            {"DeviceID", T::kString,
-            [](F& f, size_t i) {
-              return Str(CdromDeviceId(f, f.Cdroms()[i]));
-            }},
+            [](F& f, size_t i) { return Str(CdromDeviceId(f, f.Cdroms()[i])); },
+            kKey},
            {"Drive", T::kString,
             [](F& f, size_t i) { return Str("/dev/" + f.Cdroms()[i].name); }},
            {"Manufacturer", T::kString,
@@ -136,7 +139,8 @@ const std::vector<LiveClass>& Table() {
               auto model = Dmi(f, "product_name");
               return Str(model ? model : DeviceTreeModel(f));
             }},
-           {"Name", T::kString, [](F& f, size_t) { return Str(HostName(f)); }},
+           {"Name", T::kString, [](F& f, size_t) { return Str(HostName(f)); },
+            kKey},
            {"NumberOfLogicalProcessors", T::kUint32,
             [](F& f, size_t) { return Unsigned(OnlineCpuCount(f)); }},
            {"NumberOfProcessors", T::kUint32,
@@ -159,9 +163,9 @@ const std::vector<LiveClass>& Table() {
        nullptr,
        {
            {"IdentifyingNumber", T::kString,
-            [](F& f, size_t) { return Str(Dmi(f, "product_serial")); }},
+            [](F& f, size_t) { return Str(Dmi(f, "product_serial")); }, kKey},
            {"Name", T::kString,
-            [](F& f, size_t) { return Str(Dmi(f, "product_name")); }},
+            [](F& f, size_t) { return Str(Dmi(f, "product_name")); }, kKey},
            {"UUID", T::kString,
             [](F& f, size_t) {
               auto uuid = Dmi(f, "product_uuid");
@@ -174,13 +178,14 @@ const std::vector<LiveClass>& Table() {
            {"Vendor", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "sys_vendor")); }},
            {"Version", T::kString,
-            [](F& f, size_t) { return Str(Dmi(f, "product_version")); }},
+            [](F& f, size_t) { return Str(Dmi(f, "product_version")); }, kKey},
        }},
       {"Win32_DiskDrive",
        [](F& f) { return f.Disks().size(); },
        {
            {"DeviceID", T::kString,
-            [](F& f, size_t i) { return Str("/dev/" + f.Disks()[i].name); }},
+            [](F& f, size_t i) { return Str("/dev/" + f.Disks()[i].name); },
+            kKey},
            {"Index", T::kUint32,
             [](F&, size_t i) { return Unsigned(std::optional<size_t>(i)); }},
            {"InterfaceType", T::kString,
@@ -245,7 +250,7 @@ const std::vector<LiveClass>& Table() {
               return Unsigned(m ? ProcessorArchitectureOf(*m) : std::nullopt);
             }},
            {"DeviceID", T::kString,
-            [](F&, size_t i) { return Str("CPU" + std::to_string(i)); }},
+            [](F&, size_t i) { return Str("CPU" + std::to_string(i)); }, kKey},
            {"Manufacturer", T::kString,
             [](F& f, size_t i) { return Str(Package(f, i).vendor); }},
            {"MaxClockSpeed", T::kUint32,
@@ -265,26 +270,6 @@ const std::vector<LiveClass>& Table() {
        }},
   };
   return table;
-}
-
-// The served properties that Windows declares with the Key qualifier.
-bool IsKey(std::string_view cls, std::string_view property) {
-  static const struct {
-    const char* cls;
-    const char* property;
-  } kKeys[] = {
-      {"Win32_BIOS", "Version"},
-      {"Win32_CDROMDrive", "DeviceID"},
-      {"Win32_ComputerSystem", "Name"},
-      {"Win32_ComputerSystemProduct", "IdentifyingNumber"},
-      {"Win32_ComputerSystemProduct", "Name"},
-      {"Win32_ComputerSystemProduct", "Version"},
-      {"Win32_DiskDrive", "DeviceID"},
-      {"Win32_Processor", "DeviceID"},
-  };
-  for (const auto& k : kKeys)
-    if (cls == k.cls && property == k.property) return true;
-  return false;
 }
 
 class LiveProvider : public Provider {
@@ -316,10 +301,8 @@ const std::vector<ClassDef>& LiveClasses() {
     for (const LiveClass& lc : Table()) {
       ClassDef cls;
       cls.name = lc.name;
-      for (const LiveProperty& p : lc.properties) {
-        cls.properties.push_back({p.name, p.type, false, ""});
-        cls.properties.back().key = IsKey(lc.name, p.name);
-      }
+      for (const LiveProperty& p : lc.properties)
+        cls.properties.push_back({p.name, p.type, false, "", p.key});
       all.push_back(std::move(cls));
     }
     return all;

@@ -9,6 +9,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#include "capture/default_classes.h"
 
 namespace posix_wmi {
 namespace {
@@ -327,6 +330,14 @@ TEST(LiveMachines, EverySourceReadOnceAndOnlyWhatIsSelected) {
   LiveFacts facts(Machine("laptop"));
   Query(facts, "Win32_OperatingSystem", {"FreePhysicalMemory"});
   EXPECT_EQ(facts.Touched(), std::vector<std::string>{"/proc/meminfo"});
+}
+
+// The capture tool, built for Windows too, keeps its own copy of the list.
+TEST(LiveMachines, CaptureDefaultsAreTheServedClasses) {
+  std::vector<std::string> served;
+  for (const ClassDef& cls : LiveClasses()) served.push_back(cls.name);
+  EXPECT_EQ(served, std::vector<std::string>(std::begin(kDefaultClasses),
+                                             std::end(kDefaultClasses)));
 }
 
 TEST(LiveMachines, FirmwareStringsStayRawButTrimmed) {

@@ -2,7 +2,6 @@
 // values: the class object that GetObject hands out, Get of a single
 // property or of __CLASS, and the qualifier sets that carry "key" and
 // "CIMTYPE". A capture of a machine reads a class's definition this way.
-#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -10,6 +9,7 @@
 
 #include "posix/wbem/names.h"
 #include "posix/wbem/objects.h"
+#include "wmi/cimtype.h"
 
 const IID IID_IWbemQualifierSet = {
     0xDC12A680,
@@ -26,13 +26,10 @@ constexpr LONG WBEM_FLAVOR_ORIGIN_SYSTEM = 0x40;
 // The CIMTYPE qualifier's text: the scalar type's MOF name, with the class
 // a reference or an embedded object is bound to when one is named.
 std::string CimTypeText(const PropertyDef& p) {
-  static const char* const kNames[] = {
-      "sint8",    "uint8",  "sint16", "uint16", "sint32",  "uint32",
-      "sint64",   "uint64", "real32", "real64", "boolean", "string",
-      "datetime", "ref",    "char16", "object",
-  };
-  size_t index = static_cast<size_t>(p.type);
-  std::string text = index < std::size(kNames) ? kNames[index] : "?";
+  const CimTypeInfo* info = FindCimType(static_cast<CIMTYPE>(p.type));
+  std::string text = p.type == CimType::kReference ? "ref"
+                     : info && info->keyword       ? info->keyword
+                                                   : "?";
   if ((p.type == CimType::kReference || p.type == CimType::kObject) &&
       !p.refClass.empty())
     text += ":" + p.refClass;

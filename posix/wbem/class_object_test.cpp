@@ -83,15 +83,15 @@ std::u16string Qualifier(IWbemClassObject* object, const char16_t* property,
   return text;
 }
 
-const char kParts[] = R"(
+const char kComponents[] = R"(
 class Target { string Name; };
-class Part {
+class Component {
   string Label;
   Target ref Owner;
   object Inner;
   uint16 Codes[];
 };
-class Gear : Part { uint64 Teeth; };
+class Gear : Component { uint64 Teeth; };
 instance of Gear {
   Label = "g";
   Inner = instance of Target { Name = "t"; };
@@ -99,22 +99,22 @@ instance of Gear {
 )";
 
 TEST(ClassObject, GetObjectAnswersClassPathsOnly) {
-  Connection c(kParts);
+  Connection c(kComponents);
   const struct Case {
     const char16_t* path;
     HRESULT hr;
   } cases[] = {
-      {u"Part", S_OK},
-      {u"part", S_OK},
-      {u"root\\cimv2:Part", S_OK},
-      {u"\\\\.\\root\\cimv2:Part", S_OK},
-      {u"root\\default:Part", WBEM_E_INVALID_NAMESPACE},
+      {u"Component", S_OK},
+      {u"component", S_OK},
+      {u"root\\cimv2:Component", S_OK},
+      {u"\\\\.\\root\\cimv2:Component", S_OK},
+      {u"root\\default:Component", WBEM_E_INVALID_NAMESPACE},
       {u"Nobody", WBEM_E_NOT_FOUND},
-      {u"Part.Label=\"g\"", WBEM_E_NOT_SUPPORTED},
+      {u"Component.Label=\"g\"", WBEM_E_NOT_SUPPORTED},
       {u"", WBEM_E_NOT_SUPPORTED},
       {nullptr, WBEM_E_NOT_SUPPORTED},
-      {u"9Part", WBEM_E_INVALID_OBJECT_PATH},
-      {u"Part;", WBEM_E_INVALID_OBJECT_PATH},
+      {u"9Component", WBEM_E_INVALID_OBJECT_PATH},
+      {u"Component;", WBEM_E_INVALID_OBJECT_PATH},
   };
   for (const Case& k : cases) {
     IWbemClassObject* object = reinterpret_cast<IWbemClassObject*>(1);
@@ -132,7 +132,7 @@ TEST(ClassObject, GetObjectAnswersClassPathsOnly) {
 }
 
 TEST(ClassObject, WalkGivesEveryPropertyWithItsCimTypeAndNoValue) {
-  Connection c(kParts);
+  Connection c(kComponents);
   IWbemClassObject* gear = nullptr;
   ASSERT_EQ(c.GetObject(u"Gear", &gear), S_OK);
   ASSERT_EQ(gear->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY), S_OK);
@@ -176,9 +176,9 @@ TEST(ClassObject, LiveClassesCarryWindowsKeys) {
 TEST(ClassObject, GetReadsOnePropertyOrTheObjectsClass) {
   long objects = PosixLiveObjects(), strings = PosixLiveStrings();
   {
-    Connection c(kParts);
+    Connection c(kComponents);
     BSTR wql = SysAllocString(u"WQL");
-    BSTR query = SysAllocString(u"SELECT * FROM Part");
+    BSTR query = SysAllocString(u"SELECT * FROM Component");
     IEnumWbemClassObject* e = nullptr;
     ASSERT_EQ(c.services->ExecQuery(wql, query, 0, nullptr, &e), S_OK);
     SysFreeString(wql);

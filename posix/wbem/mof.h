@@ -86,6 +86,8 @@ struct InjectedFailures {
   std::optional<HRESULT> execQuery;
 };
 
+// What the files read: every namespace they named or made, each the
+// Provider the service answers it from, and the failures they inject.
 struct MofRepository {
   std::unique_ptr<Provider> provider;  // root\cimv2
   // Every other namespace the files named or made, by path in lower case
@@ -108,7 +110,7 @@ bool ParseMof(std::string_view bytes, std::string_view fileName,
 // NAMESPACE when one cannot be read or is no regular file, or all of them
 // together (included files counted) hold more than 256 MiB ("<path>:
 // <reason>" in `error`); WBEM_E_OUT_OF_MEMORY when memory runs out.
-HRESULT LoadMofFile(const std::string& paths, MofRepository& out,
-                    std::string& error);
+HRESULT LoadMofFiles(const std::string& paths, MofRepository& out,
+                     std::string& error);
 
 }  // namespace posix_wmi

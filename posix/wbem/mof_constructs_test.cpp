@@ -207,7 +207,7 @@ TEST(MofInstances, TypesUndeclaredClassesFromTheirValues) {
 instance of Disk { Name = "C:"; Size = "4581445632"; Type = 3;
   Big = 3000000000; Neg = -3000000000; Huge = 9223372036854775808;
   Ratio = 0.5; Ok = TRUE; Letter = 'C'; Tags = {"a", "b"}; Empty = {};
-  Later = NULL; Inner = instance of Part { N = 1; }; };
+  Later = NULL; Inner = instance of Piece { N = 1; }; };
 instance of Disk { Name = "D:"; Later = 7; Extra = FALSE; };
 )");
   const ClassDef& disk = *repo.provider->FindClass("Disk");
@@ -231,7 +231,7 @@ instance of Disk { Name = "D:"; Later = 7; Extra = FALSE; };
     EXPECT_EQ(inst->values.size(), disk.properties.size());
   EXPECT_TRUE(all[0]->values[13].isNull);  // named only by the second
   EXPECT_EQ(std::get<int64_t>(Item(*all[1], 11)), 7);
-  EXPECT_EQ(repo.provider->FindClass("Part")->properties[0].type,
+  EXPECT_EQ(repo.provider->FindClass("Piece")->properties[0].type,
             CimType::kSint32);
 
   ExpectRefusals({

@@ -85,8 +85,8 @@ bool ParseMof(std::string_view bytes, std::string_view fileName,
   return true;
 }
 
-HRESULT LoadMofFile(const std::string& paths, MofRepository& out,
-                    std::string& error) {
+HRESULT LoadMofFiles(const std::string& paths, MofRepository& out,
+                     std::string& error) {
   out = MofRepository{};
   error.clear();
   try {

@@ -92,7 +92,7 @@ class MofFiles : public ::testing::Test {
     return dir_ + "/" + name;
   }
   HRESULT Load(const std::string& paths) {
-    return LoadMofFile(paths, repo_, error_);
+    return LoadMofFiles(paths, repo_, error_);
   }
 
   std::string dir_;

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "posix/utf.h"
 #include "posix/wbem/names.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {

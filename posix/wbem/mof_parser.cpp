@@ -19,7 +19,7 @@ bool Parser::ReadFile(std::string_view bytes, const std::string& fileName,
   aliases_.clear();
   pending_.clear();
   pendingOf_.clear();
-  provider_ = Namespace("root\\cimv2");
+  provider_ = NamespaceAt("root\\cimv2");
   namespace_ = "root\\cimv2";
   if (ReadSource(bytes, fileName, id) && ResolveAliases()) return true;
   if (error_.empty()) error_ = fileName + ": not read";
@@ -276,7 +276,7 @@ bool Parser::ParseClass() {
   Take();  // 'class'
   Token name;
   if (!ExpectName("a class name", name)) return false;
-  MofProvider::Declaration decl;
+  MofNamespace::Declaration decl;
   decl.name = name.text;
   if (IsPunct(':')) {
     Take();
@@ -334,7 +334,7 @@ bool Parser::ParseClass() {
                           "\"updateonly\" forbids new classes");
   if (recording_) recording_->push_back(decl);
   std::string refusal;
-  size_t twice = MofProvider::npos;
+  size_t twice = MofNamespace::npos;
   if (!provider_->Declare(std::move(decl), refusal, &twice))
     return Fail(twice < names.size() ? names[twice] : name, refusal);
   return true;

@@ -1,9 +1,10 @@
-// The MOF reader's parser, shared by its three sources: mof_parser.cpp (the
+// The MOF reader's parser, shared by its four sources: mof_parser.cpp (the
 // statements, qualifiers and classes), mof_values.cpp (instances, values and
-// aliases) and mof_pragmas.cpp (pragmas, included files and namespaces).
-// Recursive descent over the tokens of mof_lexer.h, building the namespaces'
-// repositories as it goes. Only the reader's own files include this. Never
-// compiled on Windows.
+// aliases), mof_pragmas.cpp (pragmas, included files and namespaces) and
+// mof_system_classes.cpp (the classes every namespace starts with).
+// Recursive descent over the tokens of mof_lexer.h, building the namespaces
+// as it goes. Only the reader's own files include this. Never compiled on
+// Windows.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@
 
 #include "posix/wbem/mof.h"
 #include "posix/wbem/mof_lexer.h"
-#include "posix/wbem/mof_repository.h"
+#include "posix/wbem/mof_namespace.h"
 
 namespace posix_wmi {
 
@@ -89,12 +90,13 @@ class Parser {
   // An alias used as a reference before its object path can be known.
   struct Pending {
     std::shared_ptr<Instance> owner;
-    MofProvider* provider;
+    MofNamespace* provider;
     std::string property;
     size_t item;
     std::string alias;  // lower case, without '$'
     std::string where;  // "<file>:<line>:<column>"
-    int state = 0;      // 0 waiting, 1 being resolved, 2 done
+    enum class State { kWaiting, kResolving, kDone };
+    State state = State::kWaiting;
   };
 
   // ---- mof_parser.cpp
@@ -142,12 +144,15 @@ class Parser {
 
   // ---- mof_pragmas.cpp
   bool ParsePragma();
-  bool ParseDelete(const Token& name);
+  bool ParseFail(const Token& at, const std::u16string& operation);
+  bool ParseDelete(bool instance);
   bool ParseClassFlags();
   bool Include(const Token& at, const std::u16string& name);
   bool SetNamespace(const Token& at, const std::u16string& path);
-  MofProvider* Namespace(const std::string& path);
-  static const std::vector<MofProvider::Declaration>& SystemClasses();
+  MofNamespace* NamespaceAt(const std::string& path);
+
+  // ---- mof_system_classes.cpp
+  static const std::vector<MofNamespace::Declaration>& SystemClasses();
 
   std::string error_;
   Source* src_ = nullptr;
@@ -155,9 +160,9 @@ class Parser {
   size_t bytesRead_ = 0;
   size_t pathChars_ = 0;  // characters of object paths made from aliases
 
-  std::map<std::string, std::unique_ptr<MofProvider>> namespaces_;  // by key
-  MofProvider* provider_ = nullptr;  // the current namespace's
-  std::string namespace_;            // its path, as first written
+  std::map<std::string, std::unique_ptr<MofNamespace>> namespaces_;  // by key
+  MofNamespace* provider_ = nullptr;  // the current namespace's
+  std::string namespace_;             // its path, as first written
   InjectedFailures failures_;
 
   // One compilation's: the class flags, the aliases and their uses.
@@ -168,7 +173,7 @@ class Parser {
   std::unordered_map<const Instance*, std::vector<size_t>> pendingOf_;
   int childNesting_ = 0;  // deepest embedding in the instance being read
   // Where ParseClass keeps a copy of each declaration, when set.
-  std::vector<MofProvider::Declaration>* recording_ = nullptr;
+  std::vector<MofNamespace::Declaration>* recording_ = nullptr;
   std::shared_ptr<Instance> valueOwner_;  // whose values are being read
   size_t item_ = 0;  // the array element being read, 0 for a scalar
 };

@@ -1,32 +1,18 @@
-// What the MOF reader knows of CIM types, and WMI object paths: written from
-// an instance's keys, and read from a #pragma deleteinstance.
+// The MOF reader's view of the CIM type table, and WMI object paths: written
+// from an instance's keys, and read from a #pragma deleteinstance.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
-#include "posix/utf.h"
-#include "posix/wbem/mof_repository.h"
+#include "posix/wbem/mof_namespace.h"
 #include "posix/wbem/names.h"
+#include "text/utf.h"
+#include "wmi/cimtype.h"
 
 namespace posix_wmi {
 namespace {
-
-struct TypeName {
-  const char* name;
-  CimType type;
-};
-constexpr TypeName kTypeNames[] = {
-    {"sint8", CimType::kSint8},       {"uint8", CimType::kUint8},
-    {"sint16", CimType::kSint16},     {"uint16", CimType::kUint16},
-    {"sint32", CimType::kSint32},     {"uint32", CimType::kUint32},
-    {"sint64", CimType::kSint64},     {"uint64", CimType::kUint64},
-    {"real32", CimType::kReal32},     {"real64", CimType::kReal64},
-    {"boolean", CimType::kBoolean},   {"string", CimType::kString},
-    {"datetime", CimType::kDatetime}, {"char16", CimType::kChar16},
-    {"object", CimType::kObject},
-};
 
 void AppendQuoted(std::u16string& out, const std::u16string& text) {
   out += u'"';
@@ -188,69 +174,31 @@ bool ParseObjectPath(std::string_view path, ParsedPath& out) {
 }
 
 std::optional<CimType> CimTypeNamed(std::string_view keyword) {
-  for (const TypeName& n : kTypeNames)
-    if (SameName(keyword, n.name)) return n.type;
-  return std::nullopt;
+  const CimTypeInfo* info = FindCimTypeKeyword(keyword);
+  if (!info) return std::nullopt;
+  return static_cast<CimType>(info->type);
 }
 
 const char* TypeText(CimType t) {
   if (t == CimType::kReference) return "reference";
-  for (const TypeName& n : kTypeNames)
-    if (n.type == t) return n.name;
-  return "?";
+  const CimTypeInfo* info = FindCimType(static_cast<CIMTYPE>(t));
+  return info && info->keyword ? info->keyword : "?";
 }
 
 bool IntegerBounds(CimType t, uint64_t* negMax, uint64_t* posMax) {
-  switch (t) {
-    case CimType::kSint8:
-      *negMax = 128, *posMax = 127;
-      return true;
-    case CimType::kUint8:
-      *negMax = 0, *posMax = 255;
-      return true;
-    case CimType::kSint16:
-      *negMax = 32768, *posMax = 32767;
-      return true;
-    case CimType::kUint16:
-    case CimType::kChar16:
-      *negMax = 0, *posMax = 65535;
-      return true;
-    case CimType::kSint32:
-      *negMax = 0x80000000u, *posMax = 0x7FFFFFFFu;
-      return true;
-    case CimType::kUint32:
-      *negMax = 0, *posMax = 0xFFFFFFFFu;
-      return true;
-    case CimType::kSint64:
-      *negMax = 0x8000000000000000u, *posMax = 0x7FFFFFFFFFFFFFFFu;
-      return true;
-    case CimType::kUint64:
-      *negMax = 0, *posMax = UINT64_MAX;
-      return true;
-    default:
-      return false;
-  }
+  const CimTypeInfo* info = FindCimType(static_cast<CIMTYPE>(t));
+  if (!info || !IsCimInteger(*info)) return false;
+  *negMax = info->negMax, *posMax = info->posMax;
+  return true;
 }
 
 bool IsSigned(CimType t) {
-  return t == CimType::kSint8 || t == CimType::kSint16 ||
-         t == CimType::kSint32 || t == CimType::kSint64 ||
-         t == CimType::kChar16;
+  const CimTypeInfo* info = FindCimType(static_cast<CIMTYPE>(t));
+  return info && info->isSigned;
 }
 
 bool IsDatetime(const std::u16string& s) {
-  if (s.size() != 25) return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char16_t c = s[i];
-    if (i == 14) {
-      if (c != u'.') return false;
-    } else if (i == 21) {
-      if (c != u'+' && c != u'-' && c != u':') return false;
-    } else if (!((c >= u'0' && c <= u'9') || c == u'*')) {
-      return false;
-    }
-  }
-  return true;
+  return IsCimDatetime(s.data(), s.size());
 }
 
 }  // namespace posix_wmi

@@ -1,99 +1,96 @@
-// The MOF reader's pragmas: the WMI compiler's (include, namespace, locale,
-// instancelocale, amendment, autorecover, classflags, instanceflags,
-// deleteclass, deleteinstance) and the stand-in's own, fail, which injects a
-// failure into a platform call.
+// The MOF reader's pragmas: the WMI compiler's and the stand-in's own, fail,
+// which injects a failure into a platform call. Each list of names the
+// reader accepts is one table, which both the parse and its refusal read.
 #include <algorithm>
 #include <utility>
 
-#include "posix/utf.h"
 #include "posix/wbem/mof_parser.h"
 #include "posix/wbem/names.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {
 
-// The classes WMI holds in every namespace before any MOF is read, as far
-// as a MOF file derives from them or makes instances of them.
-constexpr char kSystemClasses[] = R"(
-class __SystemClass {};
-class __Provider : __SystemClass { [key] string Name; };
-class __Win32Provider : __Provider {
-  string ClientLoadableCLSID; string CLSID; sint32 Concurrency;
-  string DefaultMachineName; boolean Enabled; string HostingModel;
-  sint32 ImpersonationLevel = 0; sint32 InitializationReentrancy;
-  datetime InitializationTimeoutInterval; boolean InitializeAsAdminFirst;
-  datetime OperationTimeoutInterval; boolean PerLocaleInitialization = FALSE;
-  boolean PerUserInitialization = FALSE; boolean Pure = TRUE;
-  string SecurityDescriptor; boolean SupportsExplicitShutdown;
-  boolean SupportsExtendedStatus; boolean SupportsQuotas;
-  boolean SupportsSendStatus; boolean SupportsShutdown;
-  boolean SupportsThrottling; datetime UnloadTimeout; uint32 Version;
+// How a pragma's arguments are read.
+enum class PragmaForm {
+  kBare,            // no arguments
+  kText,            // ("..."): read and without effect here
+  kNamespace,       // ("path")
+  kInclude,         // ("file")
+  kFail,            // ("Operation", code)
+  kDeleteClass,     // ("Class", FAIL|NOFAIL)
+  kDeleteInstance,  // ("Path", FAIL|NOFAIL)
+  kClassFlags,      // ("flag", ...)
 };
-class __ProviderRegistration : __SystemClass { __Provider ref provider; };
-class __ObjectProviderRegistration : __ProviderRegistration {
-  sint32 InteractionType = 0; string QuerySupportLevels[];
-  boolean SupportsBatching; boolean SupportsDelete = FALSE;
-  boolean SupportsEnumeration = FALSE; boolean SupportsGet = FALSE;
-  boolean SupportsPut = FALSE; boolean SupportsTransactions;
-  string ExtendedQuerySupport;
+
+struct Pragma {
+  const char* name;
+  PragmaForm form;
 };
-class __InstanceProviderRegistration : __ObjectProviderRegistration {
-  [key] __Provider ref provider;
+
+// In the order a refusal lists them.
+constexpr Pragma kPragmas[] = {
+    {"amendment", PragmaForm::kText},
+    {"autorecover", PragmaForm::kBare},
+    {"classflags", PragmaForm::kClassFlags},
+    {"deleteclass", PragmaForm::kDeleteClass},
+    {"deleteinstance", PragmaForm::kDeleteInstance},
+    {"fail", PragmaForm::kFail},
+    {"include", PragmaForm::kInclude},
+    {"instanceflags", PragmaForm::kText},
+    {"instancelocale", PragmaForm::kText},
+    {"locale", PragmaForm::kText},
+    {"namespace", PragmaForm::kNamespace},
 };
-class __ClassProviderRegistration : __ObjectProviderRegistration {
-  [key] __Provider ref provider; datetime CacheRefreshInterval;
-  sint32 PerUserSchema; boolean ReloadOnDemand; string ResultSetQueries[];
-  string ReferencedSetQueries[]; string UnsupportedQueries[];
+
+// The platform calls `#pragma fail` can make fail.
+struct FailableCall {
+  const char* name;
+  std::optional<HRESULT> InjectedFailures::*slot;
 };
-class __MethodProviderRegistration : __ProviderRegistration {
-  [key] __Provider ref provider;
+
+constexpr FailableCall kFailableCalls[] = {
+    {"OleInitialize", &InjectedFailures::oleInitialize},
+    {"CoInitializeSecurity", &InjectedFailures::coInitializeSecurity},
+    {"CoCreateInstance", &InjectedFailures::coCreateInstance},
+    {"ConnectServer", &InjectedFailures::connectServer},
+    {"ExecQuery", &InjectedFailures::execQuery},
 };
-class __PropertyProviderRegistration : __ProviderRegistration {
-  [key] __Provider ref provider; boolean SupportsGet; boolean SupportsPut;
+
+// What a class flag asks of the classes that follow; safeupdate and
+// forceupdate are what an update does here anyway.
+enum class ClassFlag { kCreateOnly, kUpdateOnly, kUpdate };
+
+struct ClassFlagName {
+  const char* name;
+  ClassFlag flag;
 };
-class __EventProviderRegistration : __ProviderRegistration {
-  [key] __Provider ref provider; string EventQueryList[];
+
+constexpr ClassFlagName kClassFlags[] = {
+    {"createonly", ClassFlag::kCreateOnly},
+    {"updateonly", ClassFlag::kUpdateOnly},
+    {"safeupdate", ClassFlag::kUpdate},
+    {"forceupdate", ClassFlag::kUpdate},
 };
-class __EventConsumerProviderRegistration : __ProviderRegistration {
-  [key] __Provider ref provider; string ConsumerClassNames[];
-};
-class __Namespace : __SystemClass { [key] string Name; };
-class __IndicationRelated : __SystemClass {};
-class __EventFilter : __IndicationRelated {
-  uint8 CreatorSID[]; string EventAccess; string EventNamespace;
-  [key] string Name; string Query; string QueryLanguage;
-};
-class __EventConsumer : __IndicationRelated {
-  uint8 CreatorSID[]; string MachineName; uint32 MaximumQueueSize;
-};
-class __FilterToConsumerBinding : __IndicationRelated {
-  [key] __EventConsumer ref Consumer; uint8 CreatorSID[];
-  boolean DeliverSynchronously = FALSE; uint32 DeliveryQoS;
-  [key] __EventFilter ref Filter; boolean MaintainSecurityContext = FALSE;
-  boolean SlowDownProviders = FALSE;
-};
-class __Event : __IndicationRelated {
-  uint8 SECURITY_DESCRIPTOR[]; uint64 TIME_CREATED;
-};
-class __ExtrinsicEvent : __Event {};
-class __InstanceOperationEvent : __Event { object TargetInstance; };
-class __InstanceCreationEvent : __InstanceOperationEvent {};
-class __InstanceDeletionEvent : __InstanceOperationEvent {};
-class __InstanceModificationEvent : __InstanceOperationEvent {
-  object PreviousInstance;
-};
-class __EventGenerator : __IndicationRelated {};
-class __TimerInstruction : __EventGenerator {
-  boolean SkipIfPassed = FALSE; [key] string TimerId;
-};
-class __IntervalTimerInstruction : __TimerInstruction {
-  uint32 IntervalBetweenEvents;
-};
-class __AbsoluteTimerInstruction : __TimerInstruction {
-  datetime EventDateTime;
-};
-class __TimerEvent : __Event { uint32 NumFiring; string TimerId; };
-)";
+
+// The row of `rows` of that name, matched without regard to case, or null.
+template <class Row, size_t N>
+const Row* Named(const Row (&rows)[N], std::string_view name) {
+  for (const Row& row : rows)
+    if (SameName(name, row.name)) return &row;
+  return nullptr;
+}
+
+// "a, b or c" of the rows' names.
+template <class Row, size_t N>
+std::string OneOf(const Row (&rows)[N]) {
+  std::string out;
+  for (size_t i = 0; i < N; ++i) {
+    if (i > 0) out += i + 1 < N ? ", " : " or ";
+    out += rows[i].name;
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -102,63 +99,60 @@ bool Parser::ParsePragma() {
   Token name;
   if (!ExpectKeyword("pragma") || !ExpectName("a pragma name", name))
     return false;
-  auto is = [&](const char* word) { return SameName(name.text, word); };
-  if (is("autorecover")) return true;
-  if (is("deleteclass") || is("deleteinstance")) return ParseDelete(name);
-  if (is("classflags")) return ParseClassFlags();
-  if (!is("namespace") && !is("include") && !is("fail") && !is("locale") &&
-      !is("instancelocale") && !is("amendment") && !is("instanceflags"))
-    return Fail(name,
-                "expected pragma amendment, autorecover, classflags, "
-                "deleteclass, deleteinstance, fail, include, instanceflags, "
-                "instancelocale, locale or namespace, found '" +
-                    std::string(name.text) + "'");
+  const Pragma* pragma = Named(kPragmas, name.text);
+  if (!pragma)
+    return Fail(name, "expected pragma " + OneOf(kPragmas) + ", found '" +
+                          std::string(name.text) + "'");
+  switch (pragma->form) {
+    case PragmaForm::kBare:
+      return true;
+    case PragmaForm::kDeleteClass:
+      return ParseDelete(false);
+    case PragmaForm::kDeleteInstance:
+      return ParseDelete(true);
+    case PragmaForm::kClassFlags:
+      return ParseClassFlags();
+    case PragmaForm::kText:
+    case PragmaForm::kNamespace:
+    case PragmaForm::kInclude:
+    case PragmaForm::kFail:
+      break;
+  }
   Token at;
   std::u16string text;
   if (!ExpectPunct('(')) return false;
   at = Peek();
   if (!ParseStrings(text)) return false;
-  if (is("fail")) {
-    std::string op = Utf16ToUtf8(text);
-    std::optional<HRESULT>* slot = nullptr;
-    if (SameName(op, "OleInitialize"))
-      slot = &failures_.oleInitialize;
-    else if (SameName(op, "CoInitializeSecurity"))
-      slot = &failures_.coInitializeSecurity;
-    else if (SameName(op, "CoCreateInstance"))
-      slot = &failures_.coCreateInstance;
-    else if (SameName(op, "ConnectServer"))
-      slot = &failures_.connectServer;
-    else if (SameName(op, "ExecQuery"))
-      slot = &failures_.execQuery;
-    else
-      return Fail(at,
-                  "expected an operation: OleInitialize, CoInitializeSecurity,"
-                  " CoCreateInstance, ConnectServer or ExecQuery");
-    HRESULT code = 0;
-    if (!ExpectPunct(',')) return false;
-    Token codeAt = Peek();
-    if (!ParseCode(code)) return false;
-    // A call that succeeds hands out an object, so an injected success
-    // would hand out none where the caller may rely on one.
-    if (!FAILED(code))
-      return Fail(codeAt,
-                  "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
-                  "inject");
-    if (!ExpectPunct(')')) return false;
-    *slot = code;
-    return true;
-  }
+  if (pragma->form == PragmaForm::kFail) return ParseFail(at, text);
   if (!ExpectPunct(')')) return false;
-  if (is("namespace")) return SetNamespace(at, text);
-  if (is("include")) return Include(at, text);
-  return true;  // locale, instancelocale, amendment, instanceflags
+  if (pragma->form == PragmaForm::kNamespace) return SetNamespace(at, text);
+  if (pragma->form == PragmaForm::kInclude) return Include(at, text);
+  return true;
+}
+
+// The rest of #pragma fail("Operation", code) after the operation; the last
+// one for an operation counts.
+bool Parser::ParseFail(const Token& at, const std::u16string& operation) {
+  const FailableCall* call = Named(kFailableCalls, Utf16ToUtf8(operation));
+  if (!call) return Fail(at, "expected an operation: " + OneOf(kFailableCalls));
+  HRESULT code = 0;
+  if (!ExpectPunct(',')) return false;
+  Token codeAt = Peek();
+  if (!ParseCode(code)) return false;
+  // A call that succeeds hands out an object, so an injected success
+  // would hand out none where the caller may rely on one.
+  if (!FAILED(code))
+    return Fail(codeAt,
+                "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
+                "inject");
+  if (!ExpectPunct(')')) return false;
+  failures_.*(call->slot) = code;
+  return true;
 }
 
 // #pragma deleteclass("Class", FAIL|NOFAIL), #pragma deleteinstance("Path",
 // FAIL|NOFAIL): FAIL refuses the file when there is nothing to delete.
-bool Parser::ParseDelete(const Token& name) {
-  bool instance = SameName(name.text, "deleteinstance");
+bool Parser::ParseDelete(bool instance) {
   std::u16string text;
   Token flag;
   if (!ExpectPunct('(')) return false;
@@ -188,8 +182,7 @@ bool Parser::ParseDelete(const Token& name) {
 
 // #pragma classflags("flag", ...), each string one flag or several
 // separated by commas: createonly refuses a class declared again, updateonly
-// a class not declared yet; safeupdate and forceupdate are what an update
-// does here anyway.
+// a class not declared yet.
 bool Parser::ParseClassFlags() {
   if (!ExpectPunct('(')) return false;
   createOnly_ = updateOnly_ = false;
@@ -205,15 +198,12 @@ bool Parser::ParseClassFlags() {
       std::string flag = flags.substr(start, end - start);
       while (!flag.empty() && IsSpace(flag.back())) flag.pop_back();
       while (!flag.empty() && IsSpace(flag.front())) flag.erase(0, 1);
-      if (SameName(flag, "createonly"))
-        createOnly_ = true;
-      else if (SameName(flag, "updateonly"))
-        updateOnly_ = true;
-      else if (!SameName(flag, "safeupdate") && !SameName(flag, "forceupdate"))
-        return Fail(at,
-                    "expected class flags createonly, updateonly, "
-                    "safeupdate or forceupdate, found \"" +
-                        flag + "\"");
+      const ClassFlagName* known = Named(kClassFlags, flag);
+      if (!known)
+        return Fail(at, "expected class flags " + OneOf(kClassFlags) +
+                            ", found \"" + flag + "\"");
+      if (known->flag == ClassFlag::kCreateOnly) createOnly_ = true;
+      if (known->flag == ClassFlag::kUpdateOnly) updateOnly_ = true;
       start = end + 1;
     }
     if (!IsPunct(',')) break;
@@ -256,34 +246,20 @@ bool Parser::SetNamespace(const Token& at, const std::u16string& text) {
   std::string path;
   if (!ResolveNamespace(Utf16ToUtf8(text), namespace_, &path))
     return Fail(at, "expected a namespace path such as \"root\\\\cimv2\"");
-  MofProvider* provider = Namespace(path);
+  MofNamespace* provider = NamespaceAt(path);
   if (!provider) return false;
   provider_ = provider;
   namespace_ = path;
   return true;
 }
 
-// The system classes' declarations, read once per process.
-const std::vector<MofProvider::Declaration>& Parser::SystemClasses() {
-  static const std::vector<MofProvider::Declaration> classes = [] {
-    std::vector<MofProvider::Declaration> out;
-    Parser parser;
-    MofProvider scratch;
-    parser.provider_ = &scratch;
-    parser.recording_ = &out;
-    parser.ReadSource(kSystemClasses, "<system classes>", nullptr);
-    return out;
-  }();
-  return classes;
-}
-
-// The repository of a namespace, made with the system classes when new.
-MofProvider* Parser::Namespace(const std::string& path) {
+// The namespace at `path`, made with the system classes when new.
+MofNamespace* Parser::NamespaceAt(const std::string& path) {
   auto [it, added] = namespaces_.emplace(LowerName(path), nullptr);
   if (added) {
-    it->second = std::make_unique<MofProvider>();
+    it->second = std::make_unique<MofNamespace>();
     std::string ignored;  // the system classes are well formed
-    for (const MofProvider::Declaration& decl : SystemClasses())
+    for (const MofNamespace::Declaration& decl : SystemClasses())
       it->second->Declare(decl, ignored, nullptr);
   }
   return it->second.get();

@@ -343,14 +343,14 @@ TEST(Mof, LoadsFilesAndReportsWhyNot) {
   std::ofstream(bad) << "class C {}";
   MofRepository repo;
   std::string error;
-  EXPECT_EQ(LoadMofFile(good, repo, error), S_OK);
+  EXPECT_EQ(LoadMofFiles(good, repo, error), S_OK);
   EXPECT_NE(repo.provider, nullptr);
-  EXPECT_EQ(LoadMofFile(bad, repo, error), WBEM_E_INVALID_SYNTAX);
+  EXPECT_EQ(LoadMofFiles(bad, repo, error), WBEM_E_INVALID_SYNTAX);
   EXPECT_EQ(error, bad + ":1:11: expected ';', found end of file");
-  EXPECT_EQ(LoadMofFile(dir + "no/such.mof", repo, error),
+  EXPECT_EQ(LoadMofFiles(dir + "no/such.mof", repo, error),
             WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(error, dir + "no/such.mof: No such file or directory");
-  EXPECT_EQ(LoadMofFile(dir, repo, error), WBEM_E_INVALID_NAMESPACE);
+  EXPECT_EQ(LoadMofFiles(dir, repo, error), WBEM_E_INVALID_NAMESPACE);
   EXPECT_EQ(error, dir + ": Is a directory");
   std::remove(good.c_str());
   std::remove(bad.c_str());

@@ -6,9 +6,9 @@
 #include <cfloat>
 #include <utility>
 
-#include "posix/utf.h"
 #include "posix/wbem/mof_parser.h"
 #include "posix/wbem/names.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {
@@ -97,7 +97,7 @@ bool ParseIntegerText(const std::u16string& s, bool* negative,
 }  // namespace
 
 // "instance of Class [as $Alias] { ... }" without the ';' after it. A
-// listed instance (depth 0) joins the repository's answers; an embedded one
+// listed instance (depth 0) joins its namespace's answers; an embedded one
 // is a value.
 bool Parser::ParseInstance(const Qualifiers& q, int depth,
                            std::shared_ptr<Instance>& out) {
@@ -167,13 +167,13 @@ bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
                      SameName(cls.properties[next].name, propName.text)
                  ? next
                  : provider_->PropertyIndex(cls, propName.text);
-  if (i == MofProvider::npos && !provider_->IsOpen(cls))
+  if (i == MofNamespace::npos && !provider_->IsOpen(cls))
     return Fail(propName, "class " + cls.name + " has no property " +
                               std::string(propName.text));
-  if (i != MofProvider::npos && i < set.size() && set[i])
+  if (i != MofNamespace::npos && i < set.size() && set[i])
     return Fail(propName,
                 "property " + cls.properties[i].name + " is already set");
-  if (IsPunct(';') && i != MofProvider::npos) {
+  if (IsPunct(';') && i != MofNamespace::npos) {
     Take();
   } else {
     CimValue value;
@@ -201,11 +201,11 @@ bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
 // value that is not NULL, and a new property goes last.
 bool Parser::ParseOpenValue(const ClassDef& cls, const Token& name,
                             size_t& index, CimValue& value, int depth) {
-  if (index != MofProvider::npos && provider_->TypeKnown(cls, index))
+  if (index != MofNamespace::npos && provider_->TypeKnown(cls, index))
     return ParseValue(cls.properties[index], value, depth);
   PropertyDef prop;
-  prop.name = index != MofProvider::npos ? cls.properties[index].name
-                                         : std::string(name.text);
+  prop.name = index != MofNamespace::npos ? cls.properties[index].name
+                                          : std::string(name.text);
   bool array = IsPunct('{');
   if (array) Take();
   const Token& first = Peek();
@@ -222,7 +222,7 @@ bool Parser::ParseOpenValue(const ClassDef& cls, const Token& name,
   } else if (!ParseValue(prop, value, depth)) {
     return false;
   }
-  if (index == MofProvider::npos)
+  if (index == MofNamespace::npos)
     index = provider_->AddOpenProperty(cls, prop, !null);
   else if (!null)
     provider_->SetType(cls, index, prop.type, prop.isArray);
@@ -418,7 +418,7 @@ bool Parser::Complete(const std::shared_ptr<Instance>& inst, bool listed,
       name->find(u'\\') != std::u16string::npos ||
       name->find(u'/') != std::u16string::npos)
     return Fail(at, "an instance of __Namespace needs a Name without '\\'");
-  return Namespace(path) != nullptr;
+  return NamespaceAt(path) != nullptr;
 }
 
 // Fills in the object paths of the aliases used as references.
@@ -439,8 +439,8 @@ bool Parser::Resolve(size_t k, int depth) {
     error_ = p.where + ": " + message;
     return false;
   };
-  if (p.state == 2) return true;
-  if (p.state == 1)
+  if (p.state == Pending::State::kDone) return true;
+  if (p.state == Pending::State::kResolving)
     return fail("alias " + p.alias +
                 " names an instance whose keys refer back to it");
   if (depth > kMaxDepth)
@@ -448,14 +448,14 @@ bool Parser::Resolve(size_t k, int depth) {
                 " deep");
   auto alias = aliases_.find(LowerName(p.alias.substr(1)));
   if (alias == aliases_.end()) return fail("undefined alias " + p.alias);
-  p.state = 1;
+  p.state = Pending::State::kResolving;
   Instance& target = *alias->second.inst;
   auto uses = pendingOf_.find(&target);
   if (uses != pendingOf_.end()) {
     for (size_t j : uses->second) {
       const Pending& use = pending_[j];
       size_t key = use.provider->PropertyIndex(*target.cls, use.property);
-      if (key != MofProvider::npos && target.cls->properties[key].key &&
+      if (key != MofNamespace::npos && target.cls->properties[key].key &&
           !Resolve(j, depth + 1))
         return false;
     }
@@ -469,7 +469,7 @@ bool Parser::Resolve(size_t k, int depth) {
   size_t i = p.provider->PropertyIndex(*owner.cls, p.property);
   if (i < owner.values.size() && p.item < owner.values[i].items.size())
     owner.values[i].items[p.item] = std::move(path);
-  p.state = 2;
+  p.state = Pending::State::kDone;
   return true;
 }
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "posix/utf.h"
+#include "text/utf.h"
 
 namespace posix_wmi {
 namespace {

@@ -14,8 +14,9 @@
 
 namespace posix_wmi {
 
-// What root\cimv2 holds for one COM session. Every object handed out keeps
-// it alive, so class definitions outlive an early CoUninitialize.
+// What one namespace, root\cimv2 or any other of the repository, holds for
+// one COM session. Every object handed out keeps it alive, so class definitions
+// outlive an early CoUninitialize.
 struct Namespace {
   std::unique_ptr<Provider> provider;  // null when the repository was bad
   InjectedFailures failures;

@@ -13,26 +13,29 @@
 #include <vector>
 
 #include "posix/com.h"
+#include "posix/wbem/wbemcli.h"
 
 namespace posix_wmi {
 
-enum class CimType {
-  kSint8,
-  kUint8,
-  kSint16,
-  kUint16,
-  kSint32,
-  kUint32,
-  kSint64,
-  kUint64,
-  kReal32,
-  kReal64,
-  kBoolean,
-  kString,
-  kDatetime,
-  kReference,
-  kChar16,
-  kObject,
+// The CIM types by their CIMTYPE codes, so that wmi/cimtype.h's table
+// describes them.
+enum class CimType : CIMTYPE {
+  kSint8 = CIM_SINT8,
+  kUint8 = CIM_UINT8,
+  kSint16 = CIM_SINT16,
+  kUint16 = CIM_UINT16,
+  kSint32 = CIM_SINT32,
+  kUint32 = CIM_UINT32,
+  kSint64 = CIM_SINT64,
+  kUint64 = CIM_UINT64,
+  kReal32 = CIM_REAL32,
+  kReal64 = CIM_REAL64,
+  kBoolean = CIM_BOOLEAN,
+  kString = CIM_STRING,
+  kDatetime = CIM_DATETIME,
+  kReference = CIM_REFERENCE,
+  kChar16 = CIM_CHAR16,
+  kObject = CIM_OBJECT,
 };
 
 struct PropertyDef {

@@ -72,7 +72,7 @@ void ReadNamespaces() {
   if (path && *path) {
     posix_wmi::MofRepository repo;
     std::string error;
-    ns->loadStatus = posix_wmi::LoadMofFile(path, repo, error);
+    ns->loadStatus = posix_wmi::LoadMofFiles(path, repo, error);
     if (FAILED(ns->loadStatus)) std::fprintf(stderr, "%s\n", error.c_str());
     ns->provider = std::move(repo.provider);
     ns->failures = repo.failures;

@@ -6,33 +6,14 @@
 #include <vector>
 
 #include "posix/wbem/objects.h"
+#include "wmi/cimtype.h"
 
 namespace posix_wmi {
 namespace {
 
 VARTYPE VarTypeOf(CimType t) {
-  switch (t) {
-    case CimType::kSint8:
-    case CimType::kSint16:
-    case CimType::kChar16:
-      return VT_I2;
-    case CimType::kUint8:
-      return VT_UI1;
-    case CimType::kUint16:
-    case CimType::kSint32:
-    case CimType::kUint32:
-      return VT_I4;
-    case CimType::kReal32:
-      return VT_R4;
-    case CimType::kReal64:
-      return VT_R8;
-    case CimType::kBoolean:
-      return VT_BOOL;
-    case CimType::kObject:
-      return VT_UNKNOWN;
-    default:  // string, datetime, reference and the 64-bit integers
-      return VT_BSTR;
-  }
+  const CimTypeInfo* info = FindCimType(static_cast<CIMTYPE>(t));
+  return info ? info->vt : static_cast<VARTYPE>(VT_BSTR);
 }
 
 // Integers are kept as int64_t or uint64_t whatever the CIM width; the bit
@@ -176,57 +157,7 @@ void StoreElement(SAFEARRAY* a, ULONG k, const VARIANT& v) {
 }  // namespace
 
 CIMTYPE CimTypeOf(const PropertyDef& p) {
-  CIMTYPE t = CIM_STRING;
-  switch (p.type) {
-    case CimType::kSint8:
-      t = CIM_SINT8;
-      break;
-    case CimType::kUint8:
-      t = CIM_UINT8;
-      break;
-    case CimType::kSint16:
-      t = CIM_SINT16;
-      break;
-    case CimType::kUint16:
-      t = CIM_UINT16;
-      break;
-    case CimType::kSint32:
-      t = CIM_SINT32;
-      break;
-    case CimType::kUint32:
-      t = CIM_UINT32;
-      break;
-    case CimType::kSint64:
-      t = CIM_SINT64;
-      break;
-    case CimType::kUint64:
-      t = CIM_UINT64;
-      break;
-    case CimType::kReal32:
-      t = CIM_REAL32;
-      break;
-    case CimType::kReal64:
-      t = CIM_REAL64;
-      break;
-    case CimType::kBoolean:
-      t = CIM_BOOLEAN;
-      break;
-    case CimType::kString:
-      t = CIM_STRING;
-      break;
-    case CimType::kDatetime:
-      t = CIM_DATETIME;
-      break;
-    case CimType::kReference:
-      t = CIM_REFERENCE;
-      break;
-    case CimType::kChar16:
-      t = CIM_CHAR16;
-      break;
-    case CimType::kObject:
-      t = CIM_OBJECT;
-      break;
-  }
+  const CIMTYPE t = static_cast<CIMTYPE>(p.type);
   return p.isArray ? (t | CIM_FLAG_ARRAY) : t;
 }
 

@@ -21,11 +21,6 @@ from winerun import RESULTS, WINDOWS_DIR, EXE, read, wine
 CAPTURE_EXE = os.environ["MODEL_CAPTURE_EXE"]
 NATIVE = os.environ.get("MODEL_NATIVE_BIN", "")
 
-DEFAULT_CLASSES = [
-    "Win32_BaseBoard", "Win32_BIOS", "Win32_CDROMDrive", "Win32_ComputerSystem",
-    "Win32_ComputerSystemProduct", "Win32_DiskDrive", "Win32_OperatingSystem",
-    "Win32_Processor",
-]
 # Every Model.txt starts with Win32_ComputerSystem's model, so each capture
 # holds that class.
 MORE_CLASSES = ["Win32_ComputerSystem", "Win32_VideoController",
@@ -59,6 +54,10 @@ class CaptureUnderWine(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        code, out, err = wine([CAPTURE_EXE, "--list-defaults"])
+        if code != 0 or err:
+            raise AssertionError(f"ModelCapture.exe --list-defaults: {code} {err}")
+        cls.default_classes = out.decode().split()
         cls.captures = {}
         for name, classes in (("default.mof", []), ("more.mof", MORE_CLASSES)):
             code, err, path = capture(name, classes)
@@ -69,7 +68,7 @@ class CaptureUnderWine(unittest.TestCase):
         cls.ansi = "cp" + codeset.group(1).decode() if codeset else "cp1252"
 
     def test_default_classes_and_more_replay_as_under_wine(self):
-        plan = [(c, "default.mof") for c in DEFAULT_CLASSES]
+        plan = [(c, "default.mof") for c in self.default_classes]
         plan += [(c, "more.mof") for c in MORE_CLASSES[1:]]
         for class_name, name in plan:
             with self.subTest(class_name):

@@ -1,8 +1,8 @@
-// The MOF reader's repository. Each class keeps the list of its own
+// A namespace of the MOF reader. Each class keeps the list of its own
 // instances and its subclasses, so that a query walks only the classes it
-// asks for: a repository of many classes costs a query no more than the
+// asks for: a namespace of many classes costs a query no more than the
 // instances it returns.
-#include "posix/wbem/mof_repository.h"
+#include "posix/wbem/mof_namespace.h"
 
 #include <algorithm>
 #include <utility>
@@ -12,7 +12,7 @@
 
 namespace posix_wmi {
 
-struct MofProvider::Record {
+struct MofNamespace::Record {
   std::unique_ptr<ClassDef> def;  // its address stays while the provider does
   Record* parent = nullptr;
   std::vector<Record*> children;
@@ -44,22 +44,22 @@ std::vector<Record*> Subtree(Record* top) {
 
 }  // namespace
 
-MofProvider::MofProvider() = default;
-MofProvider::~MofProvider() = default;
+MofNamespace::MofNamespace() = default;
+MofNamespace::~MofNamespace() = default;
 
-MofProvider::Record* MofProvider::RecordOf(const ClassDef& cls) const {
+MofNamespace::Record* MofNamespace::RecordOf(const ClassDef& cls) const {
   auto it = byDef_.find(&cls);
   return it == byDef_.end() ? nullptr : it->second;
 }
 
-const ClassDef* MofProvider::FindClass(std::string_view name) const {
+const ClassDef* MofNamespace::FindClass(std::string_view name) const {
   auto it = byName_.find(LowerName(name));
   return it == byName_.end() ? nullptr : it->second->def.get();
 }
 
 // A query for a superclass returns its subclasses' instances too, as WMI's
 // does, in the order they were read.
-HRESULT MofProvider::Instances(
+HRESULT MofNamespace::Instances(
     const ClassDef& cls, const std::vector<size_t>&,
     std::vector<std::shared_ptr<const Instance>>& out) {
   out.clear();
@@ -76,7 +76,7 @@ HRESULT MofProvider::Instances(
   return S_OK;
 }
 
-MofProvider::Record* MofProvider::NewRecord(std::string_view name) {
+MofNamespace::Record* MofNamespace::NewRecord(std::string_view name) {
   auto rec = std::make_unique<Record>();
   rec->def = std::make_unique<ClassDef>();
   rec->def->name = name;
@@ -87,13 +87,13 @@ MofProvider::Record* MofProvider::NewRecord(std::string_view name) {
   return p;
 }
 
-const ClassDef* MofProvider::DeclareOpen(std::string_view name) {
+const ClassDef* MofNamespace::DeclareOpen(std::string_view name) {
   Record* rec = NewRecord(name);
   rec->open = true;
   return rec->def.get();
 }
 
-bool MofProvider::IsOpen(const ClassDef& cls) const {
+bool MofNamespace::IsOpen(const ClassDef& cls) const {
   Record* rec = RecordOf(cls);
   return rec && rec->open;
 }
@@ -101,7 +101,7 @@ bool MofProvider::IsOpen(const ClassDef& cls) const {
 // The properties of a class: its parent's, each override in its parent's
 // place, then its own new ones in declaration order. Returns the index into
 // rec->own of a property declared twice, or npos.
-size_t MofProvider::Build(Record* rec) {
+size_t MofNamespace::Build(Record* rec) {
   ClassDef& def = *rec->def;
   def.superclass = rec->parent ? rec->parent->def->name : std::string();
   def.properties =
@@ -134,7 +134,7 @@ size_t MofProvider::Build(Record* rec) {
 
 // Rebuilds `top` and every class below it, and moves their instances'
 // values to the new places of their properties.
-bool MofProvider::Rebuild(Record* top, std::string& error, size_t* duplicate) {
+bool MofNamespace::Rebuild(Record* top, std::string& error, size_t* duplicate) {
   for (Record* rec : Subtree(top)) {
     std::vector<PropertyDef> old = std::move(rec->def->properties);
     size_t twice = Build(rec);
@@ -173,8 +173,8 @@ bool MofProvider::Rebuild(Record* top, std::string& error, size_t* duplicate) {
   return true;
 }
 
-const ClassDef* MofProvider::Declare(Declaration decl, std::string& error,
-                                     size_t* duplicate) {
+const ClassDef* MofNamespace::Declare(Declaration decl, std::string& error,
+                                      size_t* duplicate) {
   auto it = byName_.find(LowerName(decl.name));
   Record* rec = it == byName_.end() ? NewRecord(decl.name) : it->second;
   Record* parent = nullptr;
@@ -208,8 +208,8 @@ const ClassDef* MofProvider::Declare(Declaration decl, std::string& error,
   return rec->def.get();
 }
 
-size_t MofProvider::AddOpenProperty(const ClassDef& cls, PropertyDef prop,
-                                    bool typeKnown) {
+size_t MofNamespace::AddOpenProperty(const ClassDef& cls, PropertyDef prop,
+                                     bool typeKnown) {
   Record* rec = RecordOf(cls);
   std::string lower = LowerName(prop.name);
   if (!typeKnown) rec->guessedTypes.insert(lower);
@@ -229,13 +229,13 @@ size_t MofProvider::AddOpenProperty(const ClassDef& cls, PropertyDef prop,
   return PropertyIndex(cls, prop.name);
 }
 
-bool MofProvider::TypeKnown(const ClassDef& cls, size_t index) const {
+bool MofNamespace::TypeKnown(const ClassDef& cls, size_t index) const {
   Record* rec = RecordOf(cls);
   return !rec->guessedTypes.count(LowerName(cls.properties[index].name));
 }
 
-void MofProvider::SetType(const ClassDef& cls, size_t index, CimType type,
-                          bool isArray) {
+void MofNamespace::SetType(const ClassDef& cls, size_t index, CimType type,
+                           bool isArray) {
   Record* rec = RecordOf(cls);
   std::string lower = LowerName(cls.properties[index].name);
   rec->guessedTypes.erase(lower);
@@ -251,19 +251,19 @@ void MofProvider::SetType(const ClassDef& cls, size_t index, CimType type,
   }
 }
 
-size_t MofProvider::PropertyIndex(const ClassDef& cls,
-                                  std::string_view name) const {
+size_t MofNamespace::PropertyIndex(const ClassDef& cls,
+                                   std::string_view name) const {
   Record* rec = RecordOf(cls);
   if (!rec) return npos;
   auto it = rec->index.find(LowerName(name));
   return it == rec->index.end() ? npos : it->second;
 }
 
-const std::vector<CimValue>& MofProvider::Defaults(const ClassDef& cls) const {
+const std::vector<CimValue>& MofNamespace::Defaults(const ClassDef& cls) const {
   return RecordOf(cls)->defaults;
 }
 
-void MofProvider::AddInstance(std::shared_ptr<Instance> inst, bool listed) {
+void MofNamespace::AddInstance(std::shared_ptr<Instance> inst, bool listed) {
   Record* rec = RecordOf(*inst->cls);
   if (listed)
     rec->listed.emplace_back(nextSeq_++, std::move(inst));
@@ -271,7 +271,7 @@ void MofProvider::AddInstance(std::shared_ptr<Instance> inst, bool listed) {
     rec->embedded.push_back(std::move(inst));
 }
 
-bool MofProvider::DeleteClass(std::string_view name) {
+bool MofNamespace::DeleteClass(std::string_view name) {
   const ClassDef* cls = FindClass(name);
   if (!cls) return false;
   Record* top = RecordOf(*cls);
@@ -288,8 +288,8 @@ bool MofProvider::DeleteClass(std::string_view name) {
   return true;
 }
 
-size_t MofProvider::DeleteInstances(const ClassDef& cls,
-                                    const ParsedPath& named) {
+size_t MofNamespace::DeleteInstances(const ClassDef& cls,
+                                     const ParsedPath& named) {
   Record* top = RecordOf(cls);
   std::string path = CanonicalPath(cls, named);
   size_t removed = 0;
@@ -306,7 +306,7 @@ size_t MofProvider::DeleteInstances(const ClassDef& cls,
   return removed;
 }
 
-void MofProvider::Complete() {
+void MofNamespace::Complete() {
   for (const auto& rec : records_) {
     size_t n = rec->def->properties.size();
     auto pad = [n](Instance& inst) {

@@ -1,4 +1,4 @@
-// The MOF reader's repository: the classes and instances of one namespace
+// The MOF reader's namespaces: the classes and instances of one namespace
 // read so far, as the Provider the stand-in WMI service answers from, and
 // what the reader knows of CIM types and object paths. Never compiled on
 // Windows.
@@ -19,14 +19,14 @@ namespace posix_wmi {
 
 struct ParsedPath;
 
-class MofProvider : public Provider {
+class MofNamespace : public Provider {
  public:
   static constexpr size_t npos = SIZE_MAX;
 
-  MofProvider();
-  ~MofProvider() override;
-  MofProvider(const MofProvider&) = delete;
-  MofProvider& operator=(const MofProvider&) = delete;
+  MofNamespace();
+  ~MofNamespace() override;
+  MofNamespace(const MofNamespace&) = delete;
+  MofNamespace& operator=(const MofNamespace&) = delete;
 
   const ClassDef* FindClass(std::string_view name) const override;
   HRESULT Instances(const ClassDef& cls, const std::vector<size_t>& selected,
@@ -45,7 +45,7 @@ class MofProvider : public Provider {
 
   // Declares a class, or updates the class of that name in place: its
   // subclasses and instances follow, values matched by property name. A
-  // superclass the repository does not hold is declared first as an open
+  // superclass the namespace does not hold is declared first as an open
   // class with no properties. Null, with `error` set, when the class would
   // derive from itself, declares a property twice (its index into
   // decl.properties then in `duplicate`) or a property that an instance
@@ -70,13 +70,13 @@ class MofProvider : public Provider {
   // The class defaults, parallel to cls.properties.
   const std::vector<CimValue>& Defaults(const ClassDef& cls) const;
 
-  // Registers an instance of a class of this repository: a listed one
+  // Registers an instance of a class of this namespace: a listed one
   // (answered by Instances, in the order added) or an embedded one (kept
   // in step when its class changes).
   void AddInstance(std::shared_ptr<Instance> inst, bool listed);
 
   // Removes a class, its subclasses and their listed instances. False when
-  // the repository holds no class of that name.
+  // the namespace holds no class of that name.
   bool DeleteClass(std::string_view name);
   // Removes the listed instances of cls and its subclasses that `path`
   // names (its class and key values); returns how many.

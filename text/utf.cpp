@@ -1,7 +1,6 @@
-// UTF-8 and UTF-16 conversions of the stand-in.
-#include "posix/utf.h"
+// UTF-8 and UTF-16 conversions.
+#include "text/utf.h"
 
-namespace posix_wmi {
 namespace {
 
 // The range of valid second bytes after a lead byte; the bytes after the
@@ -81,22 +80,6 @@ bool DecodeUtf8(std::string_view s, size_t* i, char32_t* cp) {
   return true;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (size_t k = 0; k < text.size(); ++k) {
-    char32_t cp = text[k];
-    if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < text.size() &&
-        text[k + 1] >= 0xDC00 && text[k + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[k + 1] - 0xDC00);
-      ++k;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
-}
-
 std::u16string Utf8ToUtf16(std::string_view text, Utf8Replacement replacement) {
   std::u16string out;
   size_t i = 0;
@@ -112,5 +95,3 @@ std::u16string Utf8ToUtf16(std::string_view text, Utf8Replacement replacement) {
   }
   return out;
 }
-
-}  // namespace posix_wmi

@@ -1,10 +1,9 @@
-// The stand-in's whole-text UTF conversions: what each replacement policy
+// Whole-text UTF conversions: what each replacement policy
 // makes of input that cannot be converted.
-#include "posix/utf.h"
+#include "text/utf.h"
 
 #include <gtest/gtest.h>
 
-namespace posix_wmi {
 namespace {
 
 TEST(Utf, WholeTextConversionsReplaceWhatCannotBeConverted) {
@@ -30,4 +29,3 @@ TEST(Utf, WholeTextConversionsReplaceWhatCannotBeConverted) {
 }
 
 }  // namespace
-}  // namespace posix_wmi
