@@ -355,7 +355,7 @@ TEST(LiveMachines, FirmwareStringsStayRawButTrimmed) {
   const ClassDef* csp = provider->FindClass("WIN32_computersystemproduct");
   ASSERT_NE(csp, nullptr);
   std::vector<std::shared_ptr<const Instance>> out;
-  ASSERT_EQ(provider->Instances(*csp, {1, 2}, out), S_OK);
+  ASSERT_EQ(provider->Instances(*csp, {{1, 2}}, out), S_OK);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(std::get<std::u16string>(out[0]->values[1].items[0]),
             u"Caf\u00e9 \ufffd");
@@ -401,6 +401,50 @@ TEST(LiveMachines, AbsoluteLinksStayBelowTheRoot) {
       std::vector<std::string>{"Caption=QEMU QEMU DVD-ROM\nDrive=/dev/sr0\n"});
   ASSERT_EQ(facts.Cdroms().size(), 1u);
   EXPECT_EQ(AttachmentOf(facts, facts.Cdroms()[0]), Attachment::kIde);
+}
+
+// A query of a CIM superclass answers every served class below it, each
+// instance of its own class; the superclass takes only the properties it
+// declares or inherits.
+TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
+  auto provider = MakeLiveProvider(Machine("desktop"));
+  const struct Case {
+    const char* query;
+    const char* property;
+    bool declared;
+    std::vector<std::string> classes;  // of the instances, in order
+  } cases[] = {
+      {"CIM_LogicalDevice",
+       "DeviceID",
+       true,
+       {"Win32_CDROMDrive", "Win32_CDROMDrive", "Win32_DiskDrive",
+        "Win32_Processor"}},
+      {"cim_processor", "Name", true, {"Win32_Processor"}},
+      {"CIM_Processor", "Architecture", false, {}},
+      {"CIM_Product", "UUID", false, {}},
+      {"CIM_ManagedSystemElement", "Name", true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const ClassDef* cls = provider->FindClass(c.query);
+    ASSERT_NE(cls, nullptr);
+    size_t index = 0;
+    while (index < cls->properties.size() &&
+           cls->properties[index].name != c.property)
+      ++index;
+    EXPECT_EQ(index < cls->properties.size(), c.declared);
+    if (!c.declared || c.classes.empty()) continue;
+    std::vector<std::shared_ptr<const Instance>> out;
+    ASSERT_EQ(provider->Instances(*cls, {{index}}, out), S_OK);
+    std::vector<std::string> classes;
+    for (const auto& inst : out) {
+      classes.push_back(inst->cls->name);
+      std::vector<size_t> own = SelectedOf(*cls, {{index}}, *inst->cls);
+      ASSERT_EQ(own.size(), 1u);
+      EXPECT_FALSE(inst->values[own[0]].isNull);
+    }
+    EXPECT_EQ(classes, c.classes);
+  }
 }
 
 }  // namespace
