@@ -403,48 +403,26 @@ TEST(LiveMachines, AbsoluteLinksStayBelowTheRoot) {
   EXPECT_EQ(AttachmentOf(facts, facts.Cdroms()[0]), Attachment::kIde);
 }
 
-// A query of a CIM superclass answers every served class below it, each
-// instance of its own class; the superclass takes only the properties it
-// declares or inherits.
+// A CIM superclass answers every served class below it, each instance of
+// its own class, and takes only the properties it declares or inherits.
 TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
   auto provider = MakeLiveProvider(Machine("desktop"));
-  const struct Case {
-    const char* query;
-    const char* property;
-    bool declared;
-    std::vector<std::string> classes;  // of the instances, in order
-  } cases[] = {
-      {"CIM_LogicalDevice",
-       "DeviceID",
-       true,
-       {"Win32_CDROMDrive", "Win32_CDROMDrive", "Win32_DiskDrive",
-        "Win32_Processor"}},
-      {"cim_processor", "Name", true, {"Win32_Processor"}},
-      {"CIM_Processor", "Architecture", false, {}},
-      {"CIM_Product", "UUID", false, {}},
-      {"CIM_ManagedSystemElement", "Name", true, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.query);
-    const ClassDef* cls = provider->FindClass(c.query);
-    ASSERT_NE(cls, nullptr);
-    size_t index = 0;
-    while (index < cls->properties.size() &&
-           cls->properties[index].name != c.property)
-      ++index;
-    EXPECT_EQ(index < cls->properties.size(), c.declared);
-    if (!c.declared || c.classes.empty()) continue;
-    std::vector<std::shared_ptr<const Instance>> out;
-    ASSERT_EQ(provider->Instances(*cls, {{index}}, out), S_OK);
-    std::vector<std::string> classes;
-    for (const auto& inst : out) {
-      classes.push_back(inst->cls->name);
-      std::vector<size_t> own = SelectedOf(*cls, {{index}}, *inst->cls);
-      ASSERT_EQ(own.size(), 1u);
-      EXPECT_FALSE(inst->values[own[0]].isNull);
-    }
-    EXPECT_EQ(classes, c.classes);
-  }
+  const ClassDef* device = provider->FindClass("cim_logicaldevice");
+  ASSERT_NE(device, nullptr);
+  ASSERT_EQ(device->properties[1].name, "DeviceID");
+  std::vector<std::shared_ptr<const Instance>> out;
+  ASSERT_EQ(provider->Instances(*device, {{1}}, out), S_OK);
+  std::vector<std::string> classes;
+  for (const auto& inst : out) classes.push_back(inst->cls->name);
+  EXPECT_EQ(classes,
+            (std::vector<std::string>{"Win32_CDROMDrive", "Win32_CDROMDrive",
+                                      "Win32_DiskDrive", "Win32_Processor"}));
+  const ClassDef* processor = provider->FindClass("CIM_Processor");
+  ASSERT_NE(processor, nullptr);
+  std::vector<std::string> names;
+  for (const PropertyDef& p : processor->properties) names.push_back(p.name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"DeviceID", "MaxClockSpeed", "Name"}));
 }
 
 }  // namespace

@@ -8,13 +8,11 @@ Windows does, and a mark that no longer holds is found.
 
 import os
 import re
-import subprocess
 import sys
-import tempfile
 import unittest
 
 from winerun import LOG, RESULTS, EXE, read, wine
-from capture_test import NATIVE, VOLATILE, capture
+from capture_test import NATIVE, VOLATILE, capture, replay
 
 # Captured from the prefix: every class a row names, except the unknown ones.
 CLASSES = ["Win32_ComputerSystem", "Win32_BIOS", "Win32_Processor",
@@ -60,20 +58,6 @@ def normal(text):
     return VOLATILE.sub(rb"\1...", text)
 
 
-def replay(repository, args):
-    """The Linux build's files and exit code for args over the capture."""
-    with tempfile.TemporaryDirectory() as windir:
-        env = {k: v for k, v in os.environ.items()
-               if k.upper() not in ("WINDIR", "MODEL_FS_ROOT")}
-        env.update(Windir=windir, MODEL_WMI_REPOSITORY=repository)
-        done = subprocess.run([NATIVE, *args], env=env, capture_output=True,
-                              timeout=60, check=False)
-        files = [os.path.join(windir, name) for name in ("Model.txt",
-                                                          "Model.log")]
-        return (done.returncode,) + tuple(
-            normal(read(f)) if os.path.exists(f) else None for f in files)
-
-
 class Differential(unittest.TestCase):
     maxDiff = None
 
@@ -86,19 +70,17 @@ class Differential(unittest.TestCase):
         cls.ansi = "cp" + codeset.group(1).decode() if codeset else "cp1252"
 
     def under_wine(self, args):
-        for f in (RESULTS, LOG):
-            if os.path.exists(f):
-                os.remove(f)
         code, _, _ = wine([EXE, *args])
-        return (code,) + tuple(
-            normal(read(f).decode(self.ansi).encode("utf-8"))
-            if os.path.exists(f) else None for f in (RESULTS, LOG))
+        return (code, *(normal(read(f).decode(self.ansi).encode("utf-8"))
+                        for f in (RESULTS, LOG)))
 
     def test_odd_requests_answer_as_windows_would(self):
         for args, departure in ROWS:
             with self.subTest(" ".join(args)):
                 want = self.under_wine(args)
-                got = replay(self.repository, args)
+                code, _, *files = replay(self.repository, *args,
+                                         files=("Model.txt", "Model.log"))
+                got = (code, *map(normal, files))
                 if departure:
                     self.assertNotEqual(got, want, "no longer differs: "
                                         + departure)
