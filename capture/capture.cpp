@@ -9,6 +9,7 @@
 #include "capture/redact.h"
 #include "wmi/codepage.h"
 #include "wmi/owners.h"
+#include "wmi/status.h"
 
 struct CapturedProperty {
   std::string name;  // UTF-8, as WMI spells it
@@ -25,6 +26,8 @@ struct CapturedClass {
   std::vector<CapturedProperty> properties;
   bool requested = false;  // added by AddClass: `instances` holds its own
   std::string instances;
+  // Why the declaration was not read from a class object, for a comment.
+  std::string note;
 };
 
 namespace {
@@ -110,6 +113,7 @@ void FollowWalk(CapturedClass& cls, const std::vector<size_t>& walked) {
 }
 
 void AppendDeclaration(std::string& out, const CapturedClass& cls) {
+  if (!cls.note.empty()) out += "// " + cls.note + "\n";
   out += "class " + cls.name + "\n{\n";
   for (const CapturedProperty& p : cls.properties) {
     Indent(out, 1);
@@ -184,13 +188,21 @@ HRESULT MofCapture::AddClass(const std::string& name) {
   Bstr path(AnsiToBstr(name));
   if (!path.p) return WBEM_E_OUT_OF_MEMORY;
   Com<IWbemClassObject> definition;
-  HRESULT hr = services_->GetObject(path.p, 0, nullptr, &definition.p, nullptr);
-  if (FAILED(hr)) return hr;
-  if (!definition.p) return WBEM_E_FAILED;
+  const HRESULT found =
+      services_->GetObject(path.p, 0, nullptr, &definition.p, nullptr);
+  // Some WMI (Wine's) answers GetObject of a class with one of its
+  // instances, and so with WBEM_E_NOT_FOUND for a class that has none; the
+  // query below tells whether the class exists, and a class that does is
+  // declared from its instances' walks, without properties when it has no
+  // instance, so that a replay answers it as the machine did.
+  if (FAILED(found) && found != static_cast<HRESULT>(WBEM_E_NOT_FOUND))
+    return found;
+  if (SUCCEEDED(found) && !definition.p) return WBEM_E_FAILED;
 
   std::string spelled = name;
   Variant classProperty;
-  if (SUCCEEDED(definition.p->Get(OLESTR("__CLASS"), 0, &classProperty.v,
+  if (definition.p &&
+      SUCCEEDED(definition.p->Get(OLESTR("__CLASS"), 0, &classProperty.v,
                                   nullptr, nullptr)) &&
       classProperty.v.vt == VT_BSTR)
     spelled = Utf8Of(classProperty.v.bstrVal);
@@ -215,9 +227,17 @@ HRESULT MofCapture::AddClass(const std::string& name) {
     cls->name = spelled;
   }
   cls->requested = true;
-  hr = ReadDefinition(definition.p, *cls);
+  HRESULT hr = definition.p ? ReadDefinition(definition.p, *cls) : S_OK;
   if (hr == S_OK) hr = AppendInstances(*cls, spelled);
+  if (hr == S_OK && !definition.p)
+    cls->note = std::string("No class object (GetObject: ") +
+                GetWbemStatusName(found) + "); " +
+                (cls->properties.empty()
+                     ? "no instance either, so no properties are known."
+                     : "the properties are those of the instances.");
   if (hr == S_OK) return S_OK;
+  // Without a class object, a query that fails too means no such class.
+  if (!definition.p) hr = found;
 
   classes_.resize(saved.size());
   for (size_t i = 0; i < saved.size(); ++i) {

@@ -93,10 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (posix_wmi::Provider* provider : providers) {
     const posix_wmi::ClassDef* cls = provider->FindClass(parsed.className);
     if (!cls) continue;
-    std::vector<size_t> selected;
-    if (posix_wmi::ResolveSelection(*cls, parsed, selected) != S_OK) continue;
+    posix_wmi::Selection selection;
+    selection.all = parsed.all;
+    if (posix_wmi::ResolveSelection(*cls, parsed, selection.properties) != S_OK)
+      continue;
     std::vector<std::shared_ptr<const posix_wmi::Instance>> instances;
-    FUZZ_CHECK(provider->Instances(*cls, selected, instances) == S_OK);
+    FUZZ_CHECK(provider->Instances(*cls, selection, instances) == S_OK);
     for (const auto& instance : instances) {
       FUZZ_CHECK(instance);
       total += Touch(*instance, 0);

@@ -3,6 +3,7 @@
 // below is the whole list of what is served; the look-ups it calls live in
 // one file per source (firmware, os, cpu, block) and
 // read files through facts.cpp.
+#include <algorithm>
 #include <cctype>
 
 #include "posix/live/facts.h"
@@ -272,6 +273,114 @@ const std::vector<LiveClass>& Table() {
   return table;
 }
 
+// The classes above the served ones, as Windows declares them: each
+// class's superclass and, of the properties served, those it declares
+// itself. A served class names its superclass here too, with no properties:
+// its own are its row above. A query of a superclass answers the instances
+// of every served class below it, each as its own class presents it.
+struct LiveAncestor {
+  const char* name;
+  const char* superclass;  // empty for a root class
+  std::vector<const char*> declares;
+};
+
+const std::vector<LiveAncestor>& Ancestors() {
+  static const std::vector<LiveAncestor> ancestors = {
+      {"Win32_BaseBoard", "CIM_Card", {}},
+      {"Win32_BIOS", "CIM_BIOSElement", {}},
+      {"Win32_CDROMDrive", "CIM_CDROMDrive", {}},
+      {"Win32_ComputerSystem", "CIM_UnitaryComputerSystem", {}},
+      {"Win32_ComputerSystemProduct", "CIM_Product", {}},
+      {"Win32_DiskDrive", "CIM_DiskDrive", {}},
+      {"Win32_OperatingSystem", "CIM_OperatingSystem", {}},
+      {"Win32_Processor", "CIM_Processor", {}},
+      {"CIM_BIOSElement", "CIM_SoftwareElement", {}},
+      {"CIM_Card", "CIM_PhysicalPackage", {}},
+      {"CIM_CDROMDrive", "CIM_MediaAccessDevice", {}},
+      {"CIM_ComputerSystem", "CIM_System", {}},
+      {"CIM_DiskDrive", "CIM_MediaAccessDevice", {}},
+      {"CIM_LogicalDevice", "CIM_LogicalElement", {"DeviceID", "PNPDeviceID"}},
+      {"CIM_LogicalElement", "CIM_ManagedSystemElement", {}},
+      {"CIM_ManagedSystemElement", "", {"Caption", "Name"}},
+      {"CIM_MediaAccessDevice", "CIM_LogicalDevice", {}},
+      {"CIM_OperatingSystem",
+       "CIM_LogicalElement",
+       {"CSName", "FreePhysicalMemory", "LastBootUpTime",
+        "TotalVisibleMemorySize", "Version"}},
+      {"CIM_PhysicalElement",
+       "CIM_ManagedSystemElement",
+       {"Manufacturer", "SerialNumber", "Version"}},
+      {"CIM_PhysicalPackage", "CIM_PhysicalElement", {}},
+      {"CIM_Processor", "CIM_LogicalDevice", {"MaxClockSpeed"}},
+      {"CIM_Product",
+       "",
+       {"Caption", "IdentifyingNumber", "Name", "Vendor", "Version"}},
+      {"CIM_SoftwareElement",
+       "CIM_LogicalElement",
+       {"Manufacturer", "Name", "SerialNumber", "Version"}},
+      {"CIM_System", "CIM_LogicalElement", {}},
+      {"CIM_UnitaryComputerSystem", "CIM_ComputerSystem", {}},
+  };
+  return ancestors;
+}
+
+// The superclass of a class of the table; empty for a root class or one
+// the table does not know.
+std::string_view SuperclassOf(std::string_view name) {
+  for (const LiveAncestor& a : Ancestors())
+    if (SameName(a.name, name)) return a.superclass;
+  return {};
+}
+
+// Whether `name` is `ancestor` or a class below it.
+bool Derives(std::string_view name, std::string_view ancestor) {
+  for (; !name.empty(); name = SuperclassOf(name))
+    if (SameName(name, ancestor)) return true;
+  return false;
+}
+
+// The classes above the served ones: the properties each declares or
+// inherits that a served class below it has, with that class's type and
+// key, by name as the served classes walk.
+const std::vector<ClassDef>& Superclasses() {
+  static const std::vector<ClassDef> classes = [] {
+    std::vector<ClassDef> all;
+    for (const LiveAncestor& a : Ancestors()) {
+      bool served = false;
+      for (const ClassDef& cls : LiveClasses())
+        served = served || SameName(cls.name, a.name);
+      if (served) continue;
+      ClassDef def;
+      def.name = a.name;
+      def.superclass = a.superclass;
+      auto declared = [&](const std::string& property) {
+        for (std::string_view up = a.name; !up.empty(); up = SuperclassOf(up))
+          for (const LiveAncestor& b : Ancestors())
+            if (SameName(b.name, up))
+              for (const char* name : b.declares)
+                if (SameName(name, property)) return true;
+        return false;
+      };
+      for (const ClassDef& cls : LiveClasses()) {
+        if (!Derives(cls.name, a.name)) continue;
+        for (const PropertyDef& p : cls.properties) {
+          bool known = false;
+          for (const PropertyDef& q : def.properties)
+            known = known || SameName(q.name, p.name);
+          if (!known && declared(p.name)) def.properties.push_back(p);
+        }
+      }
+      std::sort(def.properties.begin(), def.properties.end(),
+                [](const PropertyDef& x, const PropertyDef& y) {
+                  return LowerName(x.name) < LowerName(y.name);
+                });
+      all.push_back(std::move(def));
+    }
+    return all;
+  }();
+  return classes;
+}
+
 class LiveProvider : public Provider {
  public:
   explicit LiveProvider(std::string root) : root_(std::move(root)) {}
@@ -279,14 +388,23 @@ class LiveProvider : public Provider {
   const ClassDef* FindClass(std::string_view name) const override {
     for (const ClassDef& cls : LiveClasses())
       if (SameName(cls.name, name)) return &cls;
+    for (const ClassDef& cls : Superclasses())
+      if (SameName(cls.name, name)) return &cls;
     return nullptr;
   }
 
+  // One reading of the facts serves every class below cls.
   HRESULT Instances(
-      const ClassDef& cls, const std::vector<size_t>& selected,
+      const ClassDef& cls, const Selection& sel,
       std::vector<std::shared_ptr<const Instance>>& out) override {
     LiveFacts facts(root_);
-    return LiveInstances(cls, selected, facts, out);
+    for (const ClassDef& served : LiveClasses()) {
+      if (!Derives(served.name, cls.name)) continue;
+      HRESULT hr =
+          LiveInstances(served, SelectedOf(cls, sel, served), facts, out);
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
   }
 
  private:
@@ -301,6 +419,7 @@ const std::vector<ClassDef>& LiveClasses() {
     for (const LiveClass& lc : Table()) {
       ClassDef cls;
       cls.name = lc.name;
+      cls.superclass = SuperclassOf(lc.name);
       for (const LiveProperty& p : lc.properties)
         cls.properties.push_back({p.name, p.type, false, "", p.key});
       all.push_back(std::move(cls));

@@ -355,7 +355,7 @@ TEST(LiveMachines, FirmwareStringsStayRawButTrimmed) {
   const ClassDef* csp = provider->FindClass("WIN32_computersystemproduct");
   ASSERT_NE(csp, nullptr);
   std::vector<std::shared_ptr<const Instance>> out;
-  ASSERT_EQ(provider->Instances(*csp, {1, 2}, out), S_OK);
+  ASSERT_EQ(provider->Instances(*csp, {{1, 2}}, out), S_OK);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(std::get<std::u16string>(out[0]->values[1].items[0]),
             u"Caf\u00e9 \ufffd");
@@ -401,6 +401,28 @@ TEST(LiveMachines, AbsoluteLinksStayBelowTheRoot) {
       std::vector<std::string>{"Caption=QEMU QEMU DVD-ROM\nDrive=/dev/sr0\n"});
   ASSERT_EQ(facts.Cdroms().size(), 1u);
   EXPECT_EQ(AttachmentOf(facts, facts.Cdroms()[0]), Attachment::kIde);
+}
+
+// A CIM superclass answers every served class below it, each instance of
+// its own class, and takes only the properties it declares or inherits.
+TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
+  auto provider = MakeLiveProvider(Machine("desktop"));
+  const ClassDef* device = provider->FindClass("cim_logicaldevice");
+  ASSERT_NE(device, nullptr);
+  ASSERT_EQ(device->properties[1].name, "DeviceID");
+  std::vector<std::shared_ptr<const Instance>> out;
+  ASSERT_EQ(provider->Instances(*device, {{1}}, out), S_OK);
+  std::vector<std::string> classes;
+  for (const auto& inst : out) classes.push_back(inst->cls->name);
+  EXPECT_EQ(classes,
+            (std::vector<std::string>{"Win32_CDROMDrive", "Win32_CDROMDrive",
+                                      "Win32_DiskDrive", "Win32_Processor"}));
+  const ClassDef* processor = provider->FindClass("CIM_Processor");
+  ASSERT_NE(processor, nullptr);
+  std::vector<std::string> names;
+  for (const PropertyDef& p : processor->properties) names.push_back(p.name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"DeviceID", "MaxClockSpeed", "Name"}));
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ const ClassDef* MofNamespace::FindClass(std::string_view name) const {
 // A query for a superclass returns its subclasses' instances too, as WMI's
 // does, in the order they were read.
 HRESULT MofNamespace::Instances(
-    const ClassDef& cls, const std::vector<size_t>&,
+    const ClassDef& cls, const Selection&,
     std::vector<std::shared_ptr<const Instance>>& out) {
   out.clear();
   Record* top = RecordOf(cls);

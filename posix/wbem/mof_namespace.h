@@ -29,7 +29,7 @@ class MofNamespace : public Provider {
   MofNamespace& operator=(const MofNamespace&) = delete;
 
   const ClassDef* FindClass(std::string_view name) const override;
-  HRESULT Instances(const ClassDef& cls, const std::vector<size_t>& selected,
+  HRESULT Instances(const ClassDef& cls, const Selection& sel,
                     std::vector<std::shared_ptr<const Instance>>& out) override;
 
   // A class as one declaration writes it.

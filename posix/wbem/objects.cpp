@@ -15,7 +15,7 @@ namespace {
 class ClassObject : public ComObject<IWbemClassObject, IID_IWbemClassObject> {
  public:
   // Presents `selected` properties (indices into cls.properties) of inst,
-  // which is of cls or of a class derived from it.
+  // which is of cls or, for a class object, of a class derived from it.
   ClassObject(std::shared_ptr<Namespace> ns, const ClassDef* cls,
               std::vector<size_t> selected,
               std::shared_ptr<const Instance> inst)
@@ -99,11 +99,11 @@ class Enumerator
     : public ComObject<IEnumWbemClassObject, IID_IEnumWbemClassObject> {
  public:
   Enumerator(std::shared_ptr<Namespace> ns, const ClassDef* cls,
-             std::vector<size_t> selected,
+             Selection selection,
              std::vector<std::shared_ptr<const Instance>> instances)
       : ns_(std::move(ns)),
         cls_(cls),
-        selected_(std::move(selected)),
+        selection_(std::move(selection)),
         instances_(std::move(instances)) {}
 
   // An instance marked FailNext makes the call that reaches it fail with no
@@ -123,7 +123,9 @@ class Enumerator
         *puReturned = 0;
         return *inst->failNext;
       }
-      apObjects[returned++] = new ClassObject(ns_, cls_, selected_, inst);
+      const ClassDef* actual = inst->cls ? inst->cls : cls_;
+      apObjects[returned++] =
+          new ClassObject(ns_, actual, SelectedFor(*actual), inst);
       ++next_;
     }
     *puReturned = returned;
@@ -131,10 +133,20 @@ class Enumerator
   }
 
  private:
+  // Each instance presents the selection as its own class has it; a query
+  // meets few classes, so each is worked out once.
+  const std::vector<size_t>& SelectedFor(const ClassDef& actual) {
+    for (const auto& entry : byClass_)
+      if (entry.first == &actual) return entry.second;
+    byClass_.emplace_back(&actual, SelectedOf(*cls_, selection_, actual));
+    return byClass_.back().second;
+  }
+
   std::shared_ptr<Namespace> ns_;
   const ClassDef* cls_;
-  std::vector<size_t> selected_;
+  Selection selection_;
   std::vector<std::shared_ptr<const Instance>> instances_;
+  std::vector<std::pair<const ClassDef*, std::vector<size_t>>> byClass_;
   size_t next_ = 0;
 };
 
@@ -149,10 +161,9 @@ IWbemClassObject* NewClassObject(std::shared_ptr<Namespace> ns,
 }
 
 IEnumWbemClassObject* NewEnumerator(
-    std::shared_ptr<Namespace> ns, const ClassDef* cls,
-    std::vector<size_t> selected,
+    std::shared_ptr<Namespace> ns, const ClassDef* cls, Selection selection,
     std::vector<std::shared_ptr<const Instance>> instances) {
-  return new Enumerator(std::move(ns), cls, std::move(selected),
+  return new Enumerator(std::move(ns), cls, std::move(selection),
                         std::move(instances));
 }
 

@@ -95,10 +95,10 @@ HRESULT NewPropertyQualifierSet(std::shared_ptr<Namespace> ns,
                                 const ClassDef& cls, LPCWSTR wszProperty,
                                 IWbemQualifierSet** ppQualSet);
 
-// The enumerator of a query's result.
+// The enumerator of a query of cls: each of `instances` (of cls or of a
+// class derived from it) presents what `selection` asks of its own class.
 IEnumWbemClassObject* NewEnumerator(
-    std::shared_ptr<Namespace> ns, const ClassDef* cls,
-    std::vector<size_t> selected,
+    std::shared_ptr<Namespace> ns, const ClassDef* cls, Selection selection,
     std::vector<std::shared_ptr<const Instance>> instances);
 
 }  // namespace posix_wmi

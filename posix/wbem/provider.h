@@ -76,16 +76,33 @@ struct Instance {
   std::vector<std::optional<HRESULT>> failPropertyNext;
 };
 
+// The properties a query asks of each instance it returns. An instance of a
+// subclass of the class queried presents its own class's properties, so a
+// property listed here is looked for by name in the instance's class.
+struct Selection {
+  // Indices into the queried class's properties, in its order.
+  std::vector<size_t> properties;
+  // SELECT *: every property of each instance's own class.
+  bool all = false;
+};
+
+// The indices into `actual`'s properties that `sel`, made for `queried`,
+// asks of an instance of `actual` (queried itself or a class derived from
+// it), in `actual`'s order. Defined with the WQL parser (wql.cpp).
+std::vector<size_t> SelectedOf(const ClassDef& queried, const Selection& sel,
+                               const ClassDef& actual);
+
 class Provider {
  public:
   virtual ~Provider() = default;
   // The class of that name, matched case-insensitively; null when unknown.
   virtual const ClassDef* FindClass(std::string_view name) const = 0;
-  // The instances of cls in the provider's order. Only the properties whose
-  // indices (into cls.properties) are listed in `selected` need values; a
-  // provider may leave the others null and must not spend work on them.
+  // The instances of cls and of the classes derived from it, in the
+  // provider's order, each of its own class. Only the properties that `sel`
+  // asks of an instance (SelectedOf) need values; a provider may leave the
+  // others null and must not spend work on them.
   virtual HRESULT Instances(
-      const ClassDef& cls, const std::vector<size_t>& selected,
+      const ClassDef& cls, const Selection& sel,
       std::vector<std::shared_ptr<const Instance>>& out) = 0;
 };
 

@@ -151,13 +151,14 @@ class Services : public ComObject<IWbemServices, IID_IWbemServices> {
     if (FAILED(hr)) return hr;
     const ClassDef* cls = ns_->provider->FindClass(query.className);
     if (!cls) return WBEM_E_INVALID_CLASS;
-    std::vector<size_t> selected;
-    hr = posix_wmi::ResolveSelection(*cls, query, selected);
+    posix_wmi::Selection selection;
+    selection.all = query.all;
+    hr = posix_wmi::ResolveSelection(*cls, query, selection.properties);
     if (FAILED(hr)) return hr;
     std::vector<std::shared_ptr<const Instance>> instances;
-    hr = ns_->provider->Instances(*cls, selected, instances);
+    hr = ns_->provider->Instances(*cls, selection, instances);
     if (FAILED(hr)) return hr;
-    *ppEnum = posix_wmi::NewEnumerator(ns_, cls, std::move(selected),
+    *ppEnum = posix_wmi::NewEnumerator(ns_, cls, std::move(selection),
                                        std::move(instances));
     return WBEM_S_NO_ERROR;
   }

@@ -43,6 +43,19 @@ bool IsKeyword(std::string_view word) {
          SameName(word, "where");
 }
 
+// Every object carries these; a result holds them whatever the select
+// list names.
+constexpr std::string_view kSystemProperties[] = {
+    "__CLASS", "__DERIVATION",     "__DYNASTY", "__GENUS",  "__NAMESPACE",
+    "__PATH",  "__PROPERTY_COUNT", "__RELPATH", "__SERVER", "__SUPERCLASS",
+};
+
+bool IsSystemProperty(std::string_view name) {
+  for (std::string_view system : kSystemProperties)
+    if (SameName(name, system)) return true;
+  return false;
+}
+
 }  // namespace
 
 HRESULT ParseWql(std::string_view text, WqlQuery& out) {
@@ -77,6 +90,12 @@ HRESULT ResolveSelection(const ClassDef& cls, const WqlQuery& query,
   selected.clear();
   std::vector<bool> wanted(cls.properties.size(), query.all);
   for (const std::string& name : query.properties) {
+    if (IsSystemProperty(name)) {
+      if (SameName(name, "__PATH") || SameName(name, "__RELPATH"))
+        for (size_t i = 0; i < cls.properties.size(); ++i)
+          wanted[i] = wanted[i] || cls.properties[i].key;
+      continue;
+    }
     size_t i = 0;
     while (i < cls.properties.size() && !SameName(cls.properties[i].name, name))
       ++i;
@@ -86,6 +105,29 @@ HRESULT ResolveSelection(const ClassDef& cls, const WqlQuery& query,
   for (size_t i = 0; i < wanted.size(); ++i)
     if (wanted[i]) selected.push_back(i);
   return S_OK;
+}
+
+std::vector<size_t> SelectedOf(const ClassDef& queried, const Selection& sel,
+                               const ClassDef& actual) {
+  std::vector<size_t> out;
+  if (sel.all) {
+    out.resize(actual.properties.size());
+    for (size_t i = 0; i < out.size(); ++i) out[i] = i;
+    return out;
+  }
+  if (&queried == &actual) return sel.properties;
+  // A derived class may put an inherited property elsewhere (a live class
+  // walks by name), so each is looked for by name.
+  std::vector<bool> wanted(actual.properties.size());
+  for (size_t index : sel.properties) {
+    if (index >= queried.properties.size()) continue;
+    const std::string& name = queried.properties[index].name;
+    for (size_t i = 0; i < actual.properties.size(); ++i)
+      if (SameName(actual.properties[i].name, name)) wanted[i] = true;
+  }
+  for (size_t i = 0; i < wanted.size(); ++i)
+    if (wanted[i]) out.push_back(i);
+  return out;
 }
 
 }  // namespace posix_wmi

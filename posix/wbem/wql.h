@@ -25,8 +25,11 @@ struct WqlQuery {
 HRESULT ParseWql(std::string_view text, WqlQuery& out);
 
 // The indices into cls.properties that the query asks for, in declaration
-// order and each once, whatever the order of the list. Returns S_OK, or
-// WBEM_E_INVALID_QUERY when a name is not a property of cls.
+// order and each once, whatever the order of the list. A system property
+// (__CLASS, __PATH, ...) names none, except that __PATH and __RELPATH bring
+// the key properties, which locate the object. Returns S_OK, or
+// WBEM_E_INVALID_QUERY when a name is neither a property of cls nor a
+// system property.
 HRESULT ResolveSelection(const ClassDef& cls, const WqlQuery& query,
                          std::vector<size_t>& selected);
 

@@ -79,6 +79,7 @@ TEST(Wql, SelectionFollowsDeclarationOrder) {
   cls.name = "C";
   for (const char* name : {"Alpha", "Beta", "Gamma"})
     cls.properties.push_back(PropertyDef{name, CimType::kString, false, ""});
+  cls.properties[2].key = true;
 
   const struct Case {
     const char* text;
@@ -89,6 +90,14 @@ TEST(Wql, SelectionFollowsDeclarationOrder) {
       {"SELECT gamma, ALPHA FROM C", S_OK, {0, 2}},
       {"SELECT Beta, beta FROM C", S_OK, {1}},
       {"SELECT Alpha, Delta FROM C", WBEM_E_INVALID_QUERY, {}},
+      // Every result carries the system properties; a path needs the keys.
+      {"SELECT __CLASS, __genus, __SERVER, __NAMESPACE, __DERIVATION, "
+       "__DYNASTY, __SUPERCLASS, __PROPERTY_COUNT FROM C",
+       S_OK,
+       {}},
+      {"SELECT Alpha, __Path FROM C", S_OK, {0, 2}},
+      {"SELECT __RELPATH FROM C", S_OK, {2}},
+      {"SELECT __KEY FROM C", WBEM_E_INVALID_QUERY, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
