@@ -7,15 +7,14 @@ README and the manual pages say the Linux build serves are the ones it does.
 import os
 import re
 import shlex
+import subprocess
 import unittest
 
 import modeltest
-from modeltest import FIXTURES, TESTS
+from modeltest import CAPTURE, FIXTURES, TESTS
 
 README = os.path.join(TESTS, os.pardir, "README.md")
 MARKER = "tests/readme_test.py"
-CAPTURE = os.environ.get("MODEL_CAPTURE_BIN") or os.path.join(
-    os.path.dirname(BIN), "model-capture")
 # Where each document lists the served classes: the text between two marks,
 # and the pattern of a class name in it.
 CLASS_LISTS = [
