@@ -28,6 +28,10 @@ std::string_view NextLine(std::string_view& text);
 bool ParseU32(std::string_view s, uint32_t& out);
 bool ParseU64(std::string_view s, uint64_t& out);
 
+// Hex digits, with or without "0x", at most 16 of them; nullopt for
+// anything else.
+std::optional<uint64_t> ParseHex(std::string_view s);
+
 // The non-empty elements of a slash-separated path.
 std::vector<std::string> SplitPath(std::string_view path);
 
@@ -267,6 +271,11 @@ std::optional<std::string> DeviceAttr(LiveFacts& f, const BlockDevice& d,
 std::optional<std::string> CdromDeviceId(LiveFacts& f, const BlockDevice& d);
 // Vendor and model joined by a space; nullopt when neither can be read.
 std::optional<std::string> CdromName(LiveFacts& f, const BlockDevice& d);
+
+// The folder an entry of a class or bus folder ("/sys/class/net", "eth0")
+// links to, or the entry itself when it is no link.
+std::string EntryPath(LiveFacts& f, const std::string& folder,
+                      const std::string& name);
 
 // The hardware behind a class device folder (its `device` link); kNone for
 // a virtual device.

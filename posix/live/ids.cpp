@@ -119,6 +119,13 @@ std::optional<std::string> LiveFacts::IdName(const char* db,
   return idNames_.emplace(key, std::move(name)).first->second;
 }
 
+std::string EntryPath(LiveFacts& f, const std::string& folder,
+                      const std::string& name) {
+  std::string entry = folder + "/" + name;
+  const auto& link = f.Link(entry);
+  return link ? ResolveLink(folder, *link) : entry;
+}
+
 Hardware HardwareOf(LiveFacts& f, const std::string& classDevice) {
   const auto& link = f.Link(classDevice + "/device");
   if (!link) return {};

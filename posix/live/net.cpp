@@ -28,18 +28,9 @@ std::string NetPath(LiveFacts& f, size_t i, const char* attr) {
 }
 
 std::optional<uint32_t> HexU32(std::string_view s) {
-  if (s.starts_with("0x")) s.remove_prefix(2);
-  if (s.empty() || s.size() > 8) return std::nullopt;
-  uint32_t v = 0;
-  for (char c : s) {
-    int d = c >= '0' && c <= '9'   ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                   : -1;
-    if (d < 0) return std::nullopt;
-    v = v << 4 | static_cast<uint32_t>(d);
-  }
-  return v;
+  auto v = s.size() <= 8 ? ParseHex(s) : std::nullopt;
+  if (!v) return std::nullopt;
+  return static_cast<uint32_t>(*v);
 }
 
 std::vector<std::string_view> Fields(std::string_view line) {
@@ -72,9 +63,7 @@ const std::vector<NetInterface>& LiveFacts::Nets() {
   if (nets_) return *nets_;
   nets_.emplace();
   for (const std::string& name : List("/sys/class/net")) {
-    std::string entry = "/sys/class/net/" + name;
-    const auto& link = Link(entry);
-    std::string path = link ? ResolveLink("/sys/class/net", *link) : entry;
+    std::string path = EntryPath(*this, "/sys/class/net", name);
     if (name == "lo" || Text(path + "/type") == "772") continue;  // loopback
     nets_->push_back({name, path});
   }

@@ -36,10 +36,7 @@ const std::vector<std::string>& LiveFacts::Batteries() {
   if (batteries_) return *batteries_;
   batteries_.emplace();
   for (const std::string& name : List("/sys/class/power_supply")) {
-    std::string entry = "/sys/class/power_supply/" + name;
-    const auto& link = Link(entry);
-    std::string path =
-        link ? ResolveLink("/sys/class/power_supply", *link) : entry;
+    std::string path = EntryPath(*this, "/sys/class/power_supply", name);
     if (Text(path + "/type") == "Battery" && Text(path + "/scope") != "Device")
       batteries_->push_back(path);
   }

@@ -19,18 +19,7 @@ constexpr uint64_t kResourceMem = 0x200, kResourcePrefetch = 0x2000;
 constexpr int kBars = 6;
 
 std::optional<uint64_t> Hex64(std::string_view s) {
-  if (!s.starts_with("0x")) return std::nullopt;
-  s.remove_prefix(2);
-  if (s.empty() || s.size() > 16) return std::nullopt;
-  uint64_t v = 0;
-  for (char c : s) {
-    int d = c >= '0' && c <= '9'   ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                   : -1;
-    if (d < 0) return std::nullopt;
-    v = v << 4 | static_cast<uint64_t>(d);
-  }
-  return v;
+  return s.starts_with("0x") ? ParseHex(s) : std::nullopt;
 }
 
 }  // namespace
@@ -39,10 +28,7 @@ const std::vector<std::string>& LiveFacts::DisplayControllers() {
   if (displays_) return *displays_;
   displays_.emplace();
   for (const std::string& name : List("/sys/bus/pci/devices")) {
-    std::string entry = "/sys/bus/pci/devices/" + name;
-    const auto& link = Link(entry);
-    std::string path =
-        link ? ResolveLink("/sys/bus/pci/devices", *link) : entry;
+    std::string path = EntryPath(*this, "/sys/bus/pci/devices", name);
     // PCI base class 0x03: VGA, XGA, 3D and other display controllers.
     auto cls = Text(path + "/class");
     if (cls && cls->size() == 8 && cls->starts_with("0x03"))
@@ -99,9 +85,7 @@ std::optional<uint32_t> VideoResolution(LiveFacts& f, size_t i, int axis) {
   for (const std::string& card : drm) {
     if (!card.starts_with("card") || card.find('-') != std::string::npos)
       continue;
-    std::string entry = "/sys/class/drm/" + card;
-    const auto& link = f.Link(entry);
-    std::string cardPath = link ? ResolveLink("/sys/class/drm", *link) : entry;
+    std::string cardPath = EntryPath(f, "/sys/class/drm", card);
     const auto& device = f.Link(cardPath + "/device");
     if (!device || ResolveLink(cardPath, *device) != path) continue;
     for (const std::string& conn : drm) {
