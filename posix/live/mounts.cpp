@@ -78,7 +78,9 @@ std::optional<std::string> UdevName(LiveFacts& f, size_t i,
   if (IsNetwork(m.type)) return std::nullopt;
   std::string block = BlockName(f, m);
   for (const std::string& name : f.List(folder)) {
-    const auto& link = f.Link(folder + "/" + name);
+    std::string path = folder;
+    path += "/" + name;
+    const auto& link = f.Link(path);
     if (link && Base(*link) == block) return UnescapeHex(name);
   }
   return std::nullopt;

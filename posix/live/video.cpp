@@ -90,7 +90,8 @@ std::optional<uint32_t> VideoResolution(LiveFacts& f, size_t i, int axis) {
     if (!device || ResolveLink(cardPath, *device) != path) continue;
     for (const std::string& conn : drm) {
       if (!conn.starts_with(card + "-")) continue;
-      std::string dir = cardPath + "/" + conn;
+      std::string dir = cardPath;
+      dir += "/" + conn;
       if (f.Text(dir + "/status") != "connected") continue;
       const auto& modes = f.File(dir + "/modes");
       if (!modes) continue;
