@@ -66,7 +66,9 @@ class CaptureUnderWine(unittest.TestCase):
             code, err, path = capture(name, classes)
             want = [f"model-capture: {c}: WBEM_E_NOT_FOUND (0x80041002)"
                     for c in (missing if not classes else [])]
-            if code != (1 if want else 0) or err.splitlines() != want:
+            # Wine itself complains of drives it cannot read the label of.
+            got = [l for l in err.splitlines() if not l.startswith("wine:")]
+            if code != (1 if want else 0) or got != want:
                 raise AssertionError(f"ModelCapture.exe {classes}: {code} {err}")
             cls.captures[name] = path
         codeset = re.search(rb'CodeSet = "(\d+)"', read(cls.captures["default.mof"]))
