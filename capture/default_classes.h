@@ -15,4 +15,9 @@ inline constexpr const char* kDefaultClasses[] = {
     "Win32_DiskDrive",
     "Win32_OperatingSystem",
     "Win32_Processor",
+    "Win32_Battery",
+    "Win32_LogicalDisk",
+    "Win32_NetworkAdapter",
+    "Win32_NetworkAdapterConfiguration",
+    "Win32_VideoController",
 };

@@ -7,10 +7,11 @@ README and the manual pages say the Linux build serves are the ones it does.
 import os
 import re
 import shlex
+import subprocess
 import unittest
 
 import modeltest
-from modeltest import FIXTURES, TESTS
+from modeltest import CAPTURE, FIXTURES, TESTS
 
 README = os.path.join(TESTS, os.pardir, "README.md")
 MARKER = "tests/readme_test.py"

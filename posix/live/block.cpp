@@ -31,23 +31,6 @@ std::string Join(const std::vector<std::string>& parts, size_t count) {
   return out;
 }
 
-// Resolves a link target against the directory holding the link, by text:
-// sysfs links are relative, and resolving them without the file system keeps
-// every path below the root.
-std::string ResolveLink(std::string_view dir, std::string_view target) {
-  std::vector<std::string> out;
-  if (!target.empty() && target[0] != '/') out = SplitPath(dir);
-  for (std::string& part : SplitPath(target)) {
-    if (part == ".") continue;
-    if (part == "..") {
-      if (!out.empty()) out.pop_back();
-      continue;
-    }
-    out.push_back(std::move(part));
-  }
-  return Join(out, out.size());
-}
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
@@ -100,6 +83,22 @@ std::string DevicePath(const BlockDevice& d) {
 }
 
 }  // namespace
+
+// Sysfs links are relative; resolving them without the file system keeps
+// every path below the root.
+std::string ResolveLink(std::string_view dir, std::string_view target) {
+  std::vector<std::string> out;
+  if (!target.empty() && target[0] != '/') out = SplitPath(dir);
+  for (std::string& part : SplitPath(target)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!out.empty()) out.pop_back();
+      continue;
+    }
+    out.push_back(std::move(part));
+  }
+  return Join(out, out.size());
+}
 
 uint32_t Fnv1a32(std::string_view text) {
   uint32_t h = 2166136261u;

@@ -1,8 +1,8 @@
 // This machine's facts as root\cimv2 classes: the live provider that the
 // stand-in WMI service uses when no repository file is named. The table
 // below is the whole list of what is served; the look-ups it calls live in
-// one file per source (firmware, os, cpu, block) and
-// read files through facts.cpp.
+// one file per source (firmware, os, cpu, block, ids, net, video, power,
+// mounts) and read files through facts.cpp.
 #include <algorithm>
 #include <cctype>
 
@@ -30,6 +30,13 @@ CimValue Bool(const std::optional<bool>& v) {
   return CimValue{false, {*v}};
 }
 CimValue Fixed(const char* s) { return Str(std::string(s)); }
+// Windows gives NULL, not an empty array, where a list has no entries.
+CimValue Strs(const std::optional<std::vector<std::string>>& v) {
+  if (!v || v->empty()) return {};
+  CimValue out{false, {}};
+  for (const std::string& s : *v) out.items.emplace_back(Utf8ToUtf16(s));
+  return out;
+}
 
 std::optional<uint64_t> Times1024(const std::optional<uint64_t>& kib) {
   if (!kib) return std::nullopt;
@@ -52,8 +59,9 @@ struct LiveProperty {
   // Declared with the Key qualifier on Windows: the capture tool writes it,
   // and a replay must key its instances as the real machine does.
   bool key = false;
+  bool array = false;
 };
-constexpr bool kKey = true;
+constexpr bool kKey = true, kArray = true;
 struct LiveClass {
   const char* name;
   // Number of instances; null for a class with exactly one.
@@ -269,6 +277,177 @@ const std::vector<LiveClass>& Table() {
               return Unsigned(std::optional<uint32_t>(Package(f, i).logical));
             }},
        }},
+
+      // ---- devices, network and drives: sysfs, procfs and the ID
+      // databases (ids, net, video, power, mounts) ----
+      {"Win32_Battery",
+       [](F& f) { return f.Batteries().size(); },
+       {
+           {"BatteryStatus", T::kUint16,
+            [](F& f, size_t i) { return Unsigned(BatteryStatus(f, i)); }},
+           {"Caption", T::kString,
+            [](F&, size_t) { return Fixed("Internal Battery"); }},
+           {"Chemistry", T::kUint16,
+            [](F& f, size_t i) { return Unsigned(BatteryChemistry(f, i)); }},
+           {"DesignCapacity", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(BatteryCapacity(f, i, true)); }},
+           {"DesignVoltage", T::kUint64,
+            [](F& f, size_t i) { return Unsigned(BatteryDesignVoltage(f, i)); }},
+           {"DeviceID", T::kString,
+            [](F& f, size_t i) { return Str(BatteryDeviceId(f, i)); }, kKey},
+           {"EstimatedChargeRemaining", T::kUint16,
+            [](F& f, size_t i) { return Unsigned(BatteryCharge(f, i)); }},
+           {"EstimatedRunTime", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(BatteryRunTime(f, i)); }},
+           {"FullChargeCapacity", T::kUint32,
+            [](F& f, size_t i) {
+              return Unsigned(BatteryCapacity(f, i, false));
+            }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str(BatteryText(f, i, "model_name")); }},
+           {"Status", T::kString,
+            [](F& f, size_t i) { return Str(BatteryHealth(f, i)); }},
+       }},
+      {"Win32_LogicalDisk",
+       [](F& f) { return f.Mounts().size(); },
+       {
+           {"Description", T::kString,
+            [](F& f, size_t i) { return Str(DriveDescription(f, i)); }},
+           {"DeviceID", T::kString,
+            [](F& f, size_t i) { return Str(f.Mounts()[i].dir); }, kKey},
+           {"DriveType", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(DriveType(f, i)); }},
+           {"FileSystem", T::kString,
+            [](F& f, size_t i) {
+              return Str(DriveFileSystem(f.Mounts()[i].type));
+            }},
+           {"FreeSpace", T::kUint64,
+            [](F& f, size_t i) { return Unsigned(DriveSpace(f, i, true)); }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str(f.Mounts()[i].dir); }},
+           {"Size", T::kUint64,
+            [](F& f, size_t i) { return Unsigned(DriveSpace(f, i, false)); }},
+           {"VolumeName", T::kString,
+            [](F& f, size_t i) { return Str(DriveLabel(f, i)); }},
+           {"VolumeSerialNumber", T::kString,
+            [](F& f, size_t i) { return Str(DriveSerial(f, i)); }},
+       }},
+      {"Win32_NetworkAdapter",
+       [](F& f) { return f.Nets().size(); },
+       {
+           {"AdapterType", T::kString,
+            [](F& f, size_t i) { return Str(NetAdapterType(f, i)); }},
+           {"Description", T::kString,
+            [](F& f, size_t i) {
+              return Str(HardwareName(f, NetHardware(f, i)));
+            }},
+           {"DeviceID", T::kString,
+            [](F&, size_t i) { return Str(std::to_string(i)); }, kKey},
+           {"Index", T::kUint32,
+            [](F&, size_t i) { return Unsigned(std::optional<size_t>(i)); }},
+           {"MACAddress", T::kString,
+            [](F& f, size_t i) { return Str(NetMac(f, i)); }},
+           {"Manufacturer", T::kString,
+            [](F& f, size_t i) {
+              return Str(HardwareVendor(f, NetHardware(f, i)));
+            }},
+           {"Name", T::kString,
+            [](F& f, size_t i) {
+              return Str(HardwareName(f, NetHardware(f, i)));
+            }},
+           {"NetConnectionID", T::kString,
+            [](F& f, size_t i) { return Str(f.Nets()[i].name); }},
+           {"NetEnabled", T::kBoolean,
+            [](F& f, size_t i) { return Bool(NetEnabled(f, i)); }},
+           {"PhysicalAdapter", T::kBoolean,
+            [](F& f, size_t i) {
+              return Bool(!NetHardware(f, i).bound.empty());
+            }},
+           {"PNPDeviceID", T::kString,
+            [](F& f, size_t i) {
+              return Str(PnpDeviceId(f, NetHardware(f, i)));
+            }},
+           {"ServiceName", T::kString,
+            [](F& f, size_t i) { return Str(DriverOf(f, NetHardware(f, i))); }},
+           {"Speed", T::kUint64,
+            [](F& f, size_t i) { return Unsigned(NetSpeed(f, i)); }},
+       }},
+      {"Win32_NetworkAdapterConfiguration",
+       [](F& f) { return f.Nets().size(); },
+       {
+           {"DefaultIPGateway", T::kString,
+            [](F& f, size_t i) { return Strs(NetGateways(f, i)); }, false,
+            kArray},
+           {"Description", T::kString,
+            [](F& f, size_t i) {
+              return Str(HardwareName(f, NetHardware(f, i)));
+            }},
+           {"DHCPEnabled", T::kBoolean,
+            [](F& f, size_t i) { return Bool(NetDhcpEnabled(f, i)); }},
+           {"DNSHostName", T::kString,
+            [](F& f, size_t i) {
+              return NetIpEnabled(f, i) == true ? Str(HostName(f))
+                                                : CimValue{};
+            }},
+           {"DNSServerSearchOrder", T::kString,
+            [](F& f, size_t i) { return Strs(NetDnsServers(f, i)); }, false,
+            kArray},
+           {"Index", T::kUint32,
+            [](F&, size_t i) { return Unsigned(std::optional<size_t>(i)); },
+            kKey},
+           {"IPAddress", T::kString,
+            [](F& f, size_t i) { return Strs(NetAddresses(f, i, false)); },
+            false, kArray},
+           {"IPEnabled", T::kBoolean,
+            [](F& f, size_t i) { return Bool(NetIpEnabled(f, i)); }},
+           {"IPSubnet", T::kString,
+            [](F& f, size_t i) { return Strs(NetAddresses(f, i, true)); },
+            false, kArray},
+           {"MACAddress", T::kString,
+            [](F& f, size_t i) { return Str(NetMac(f, i)); }},
+           {"ServiceName", T::kString,
+            [](F& f, size_t i) { return Str(DriverOf(f, NetHardware(f, i))); }},
+       }},
+      {"Win32_VideoController",
+       [](F& f) { return f.DisplayControllers().size(); },
+       {
+           {"AdapterCompatibility", T::kString,
+            [](F& f, size_t i) {
+              return Str(HardwareVendor(
+                  f, VideoHardware(f, i)));
+            }},
+           {"AdapterRAM", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(VideoAdapterRam(f, i)); }},
+           {"Caption", T::kString,
+            [](F& f, size_t i) { return Str(VideoName(f, i)); }},
+           {"CurrentHorizontalResolution", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(VideoResolution(f, i, 0)); }},
+           {"CurrentRefreshRate", T::kUint32,
+            [](F&, size_t) { return CimValue{}; }},
+           {"CurrentVerticalResolution", T::kUint32,
+            [](F& f, size_t i) { return Unsigned(VideoResolution(f, i, 1)); }},
+           {"Description", T::kString,
+            [](F& f, size_t i) { return Str(VideoName(f, i)); }},
+           {"DeviceID", T::kString,
+            [](F&, size_t i) {
+              return Str("VideoController" + std::to_string(i + 1));
+            },
+            kKey},
+           {"DriverVersion", T::kString,
+            [](F& f, size_t i) { return Str(VideoDriverVersion(f, i)); }},
+           {"Name", T::kString,
+            [](F& f, size_t i) { return Str(VideoName(f, i)); }},
+           {"PNPDeviceID", T::kString,
+            [](F& f, size_t i) {
+              return Str(
+                  PnpDeviceId(f, VideoHardware(f, i)));
+            }},
+           {"VideoProcessor", T::kString,
+            [](F& f, size_t i) {
+              return Str(
+                  HardwareName(f, VideoHardware(f, i)));
+            }},
+       }},
   };
   return table;
 }
@@ -294,6 +473,25 @@ const std::vector<LiveAncestor>& Ancestors() {
       {"Win32_DiskDrive", "CIM_DiskDrive", {}},
       {"Win32_OperatingSystem", "CIM_OperatingSystem", {}},
       {"Win32_Processor", "CIM_Processor", {}},
+      {"Win32_Battery", "CIM_Battery", {}},
+      {"Win32_LogicalDisk", "CIM_LogicalDisk", {}},
+      {"Win32_NetworkAdapter", "CIM_NetworkAdapter", {}},
+      {"Win32_NetworkAdapterConfiguration", "CIM_Setting", {}},
+      {"Win32_VideoController", "CIM_PCVideoController", {}},
+      {"CIM_Battery",
+       "CIM_LogicalDevice",
+       {"BatteryStatus", "Chemistry", "DesignCapacity", "DesignVoltage",
+        "EstimatedChargeRemaining", "EstimatedRunTime", "FullChargeCapacity"}},
+      {"CIM_Controller", "CIM_LogicalDevice", {}},
+      {"CIM_LogicalDisk", "CIM_StorageExtent", {"FreeSpace", "Size"}},
+      {"CIM_NetworkAdapter", "CIM_LogicalDevice", {"Speed"}},
+      {"CIM_PCVideoController", "CIM_VideoController", {}},
+      {"CIM_Setting", "", {"Caption", "Description", "SettingID"}},
+      {"CIM_StorageExtent", "CIM_LogicalDevice", {}},
+      {"CIM_VideoController",
+       "CIM_Controller",
+       {"CurrentHorizontalResolution", "CurrentRefreshRate",
+        "CurrentVerticalResolution", "VideoProcessor"}},
       {"CIM_BIOSElement", "CIM_SoftwareElement", {}},
       {"CIM_Card", "CIM_PhysicalPackage", {}},
       {"CIM_CDROMDrive", "CIM_MediaAccessDevice", {}},
@@ -301,7 +499,9 @@ const std::vector<LiveAncestor>& Ancestors() {
       {"CIM_DiskDrive", "CIM_MediaAccessDevice", {}},
       {"CIM_LogicalDevice", "CIM_LogicalElement", {"DeviceID", "PNPDeviceID"}},
       {"CIM_LogicalElement", "CIM_ManagedSystemElement", {}},
-      {"CIM_ManagedSystemElement", "", {"Caption", "Name"}},
+      {"CIM_ManagedSystemElement",
+       "",
+       {"Caption", "Description", "Name", "Status"}},
       {"CIM_MediaAccessDevice", "CIM_LogicalDevice", {}},
       {"CIM_OperatingSystem",
        "CIM_LogicalElement",
@@ -421,7 +621,7 @@ const std::vector<ClassDef>& LiveClasses() {
       cls.name = lc.name;
       cls.superclass = SuperclassOf(lc.name);
       for (const LiveProperty& p : lc.properties)
-        cls.properties.push_back({p.name, p.type, false, "", p.key});
+        cls.properties.push_back({p.name, p.type, p.array, "", p.key});
       all.push_back(std::move(cls));
     }
     return all;

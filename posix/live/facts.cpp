@@ -74,8 +74,7 @@ struct Resolved {
 // fails the look-up. A link in the last element is followed only when
 // `followLast`. Nullopt for a missing element on the way or a loop of links.
 std::optional<Resolved> ResolveBelow(const std::string& root,
-                                     const std::string& path,
-                                     bool followLast) {
+                                     const std::string& path, bool followLast) {
   Resolved r;
   r.dirs.emplace_back(open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (r.dir() < 0) return std::nullopt;

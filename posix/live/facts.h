@@ -28,6 +28,10 @@ std::string_view NextLine(std::string_view& text);
 bool ParseU32(std::string_view s, uint32_t& out);
 bool ParseU64(std::string_view s, uint64_t& out);
 
+// Hex digits, with or without "0x", at most 16 of them; nullopt for
+// anything else.
+std::optional<uint64_t> ParseHex(std::string_view s);
+
 // The non-empty elements of a slash-separated path.
 std::vector<std::string> SplitPath(std::string_view path);
 
@@ -120,6 +124,61 @@ std::string FormCdromDeviceId(const CdromIdentity& id);
 // identifiers.
 uint32_t Fnv1a32(std::string_view text);
 
+// A link target resolved against the folder that holds the link, by text
+// alone, never above "/".
+std::string ResolveLink(std::string_view dir, std::string_view target);
+
+// ---- devices behind class entries (network, display, power) ----
+
+// The hardware a class device (a network interface, a DRM card) sits on.
+struct Hardware {
+  enum class Bus { kNone, kPci, kUsb } bus = Bus::kNone;
+  std::string path;      // the PCI function, or the USB device (not its
+                         // interface); empty for kNone
+  std::string bound;     // the device the driver is bound to
+  std::string vendorId;  // four lower-case hex digits
+  std::string deviceId;
+};
+
+// The name of a vendor ("8086") or, with `device`, of one of its devices in
+// a pci.ids or usb.ids text; nullopt when not listed.
+std::optional<std::string> IdsName(std::string_view ids,
+                                   std::string_view vendor,
+                                   std::string_view device = {});
+
+// A network interface other than loopback.
+struct NetInterface {
+  std::string name;  // "eth0"
+  std::string path;  // its folder below /sys/devices
+};
+
+// A mounted file system that Windows would show as a drive.
+struct Mount {
+  std::string source;  // "/dev/sda1", "server:/export"
+  std::string dir;     // the mount point, octal escapes undone
+  std::string type;    // "ext4"
+};
+
+// The lines of a mount table (/proc/self/mounts) that stand for drives:
+// block devices but loop devices, and network file systems.
+std::vector<Mount> ParseMounts(std::string_view text);
+
+// Name resolution and routes.
+std::vector<std::string> ParseNameservers(std::string_view resolvConf);
+// Default gateways of an interface from /proc/net/route and
+// /proc/net/ipv6_route, in the order the tables list them.
+std::vector<std::string> ParseGateways(std::string_view route,
+                                       std::string_view ipv6Route,
+                                       std::string_view iface);
+
+// An address of an interface, from getifaddrs on the real root.
+struct IfAddress {
+  std::string iface;
+  bool v6 = false;
+  std::string address;  // "192.168.1.5", "fe80::1"
+  std::string subnet;   // "255.255.255.0"; for IPv6 the prefix length "64"
+};
+
 // ---- the per-query view of the files ----
 
 // Reads files below the root, each at most once: every answer is kept for
@@ -149,6 +208,16 @@ class LiveFacts {
   std::optional<std::string> Machine();
   const std::vector<BlockDevice>& Disks();
   const std::vector<BlockDevice>& Cdroms();
+  // Sources of the network, display, power and file system classes
+  // (net.cpp, video.cpp, power.cpp, mounts.cpp).
+  const std::vector<NetInterface>& Nets();
+  const std::vector<std::string>& DisplayControllers();  // PCI functions
+  const std::vector<std::string>& Batteries();           // power_supply folders
+  const std::vector<Mount>& Mounts();
+  const std::vector<IfAddress>& Addresses();  // empty below a root
+  // A name from the PCI ("pci") or USB ("usb") ID database, looked up once.
+  std::optional<std::string> IdName(const char* db, const std::string& vendor,
+                                    const std::string& device = {});
 
   const std::string& root() const { return root_; }
 
@@ -166,6 +235,11 @@ class LiveFacts {
   std::optional<std::map<std::string, std::string, std::less<>>> osRelease_;
   std::optional<std::optional<std::string>> machine_;
   std::optional<std::vector<BlockDevice>> disks_, cdroms_;
+  std::optional<std::vector<NetInterface>> nets_;
+  std::optional<std::vector<std::string>> displays_, batteries_;
+  std::optional<std::vector<Mount>> mounts_;
+  std::optional<std::vector<IfAddress>> addresses_;
+  std::map<std::string, std::optional<std::string>, std::less<>> idNames_;
 };
 
 // ---- look-ups the class table uses, by source ----
@@ -197,6 +271,73 @@ std::optional<std::string> DeviceAttr(LiveFacts& f, const BlockDevice& d,
 std::optional<std::string> CdromDeviceId(LiveFacts& f, const BlockDevice& d);
 // Vendor and model joined by a space; nullopt when neither can be read.
 std::optional<std::string> CdromName(LiveFacts& f, const BlockDevice& d);
+
+// The folder an entry of a class or bus folder ("/sys/class/net", "eth0")
+// links to, or the entry itself when it is no link.
+std::string EntryPath(LiveFacts& f, const std::string& folder,
+                      const std::string& name);
+
+// The hardware behind a class device folder (its `device` link); kNone for
+// a virtual device.
+Hardware HardwareOf(LiveFacts& f, const std::string& classDevice);
+// The hardware at a device folder below /sys/devices.
+Hardware HardwareAt(LiveFacts& f, const std::string& device);
+// Windows' PNP device identifier of PCI and USB hardware; nullopt for other.
+std::optional<std::string> PnpDeviceId(LiveFacts& f, const Hardware& hw);
+// Vendor and device names: the ID databases, then a USB device's own
+// strings.
+std::optional<std::string> HardwareVendor(LiveFacts& f, const Hardware& hw);
+std::optional<std::string> HardwareName(LiveFacts& f, const Hardware& hw);
+// The driver bound to the hardware.
+std::optional<std::string> DriverOf(LiveFacts& f, const Hardware& hw);
+
+// Network adapters (net.cpp), by index into Nets().
+Hardware NetHardware(LiveFacts& f, size_t i);
+std::optional<std::string> NetAdapterType(LiveFacts& f, size_t i);
+std::optional<std::string> NetMac(LiveFacts& f, size_t i);
+std::optional<bool> NetEnabled(LiveFacts& f, size_t i);
+std::optional<bool> NetIpEnabled(LiveFacts& f, size_t i);
+std::optional<uint64_t> NetSpeed(LiveFacts& f, size_t i);
+std::optional<bool> NetDhcpEnabled(LiveFacts& f, size_t i);
+// nullopt below a root: no file there lists an interface's addresses.
+std::optional<std::vector<std::string>> NetAddresses(LiveFacts& f, size_t i,
+                                                     bool subnets);
+std::vector<std::string> NetGateways(LiveFacts& f, size_t i);
+std::vector<std::string> NetDnsServers(LiveFacts& f, size_t i);
+
+// Display controllers (video.cpp), by index into DisplayControllers().
+Hardware VideoHardware(LiveFacts& f, size_t i);
+std::optional<uint64_t> VideoMemoryBytes(LiveFacts& f, size_t i);
+// The same as a 32-bit count, capped as Windows caps it.
+std::optional<uint32_t> VideoAdapterRam(LiveFacts& f, size_t i);
+// Width (`axis` 0) or height (1) of the first mode of a connected
+// connector.
+std::optional<uint32_t> VideoResolution(LiveFacts& f, size_t i, int axis);
+std::optional<std::string> VideoDriverVersion(LiveFacts& f, size_t i);
+std::optional<std::string> VideoName(LiveFacts& f, size_t i);
+
+// Batteries (power.cpp), by index into Batteries().
+std::optional<std::string> BatteryText(LiveFacts& f, size_t i,
+                                       const char* attr);
+std::optional<uint16_t> BatteryStatus(LiveFacts& f, size_t i);
+std::optional<uint16_t> BatteryCharge(LiveFacts& f, size_t i);  // percent
+std::optional<uint16_t> BatteryChemistry(LiveFacts& f, size_t i);
+// In mWh; `full` false gives the design capacity.
+std::optional<uint32_t> BatteryCapacity(LiveFacts& f, size_t i, bool design);
+std::optional<uint64_t> BatteryDesignVoltage(LiveFacts& f, size_t i);
+std::optional<uint32_t> BatteryRunTime(LiveFacts& f, size_t i);
+std::optional<std::string> BatteryDeviceId(LiveFacts& f, size_t i);
+std::optional<std::string> BatteryHealth(LiveFacts& f, size_t i);
+
+// Logical disks (mounts.cpp), by index into Mounts().
+std::optional<uint32_t> DriveType(LiveFacts& f, size_t i);
+std::optional<std::string> DriveDescription(LiveFacts& f, size_t i);
+std::string DriveFileSystem(std::string_view type);
+// Free and total bytes; nullopt below a root and for network drives.
+std::optional<uint64_t> DriveSpace(LiveFacts& f, size_t i, bool free);
+// The file system's label or UUID, from /dev/disk/by-label or by-uuid.
+std::optional<std::string> DriveLabel(LiveFacts& f, size_t i);
+std::optional<std::string> DriveSerial(LiveFacts& f, size_t i);
 
 // ---- the class table ----
 

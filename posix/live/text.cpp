@@ -58,4 +58,20 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
+// Sysfs writes some numbers as "0x8086", procfs some as "0101A8C0".
+std::optional<uint64_t> ParseHex(std::string_view s) {
+  if (s.starts_with("0x")) s.remove_prefix(2);
+  if (s.empty() || s.size() > 16) return std::nullopt;
+  uint64_t v = 0;
+  for (char c : s) {
+    int d = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
+    if (d < 0) return std::nullopt;
+    v = v << 4 | static_cast<uint64_t>(d);
+  }
+  return v;
+}
+
 }  // namespace posix_wmi
