@@ -10,8 +10,9 @@
  * tell an invisible station from one Wine made visible. */
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <windows.h>
+
+#include "runchild.h"
 
 int main(int argc, char **argv) {
   if (argc < 3) {
@@ -35,31 +36,6 @@ int main(int argc, char **argv) {
                                 &needed))
     fprintf(stderr, "winstation: flags %#lx\n", (unsigned long)flags.dwFlags);
 
-  char command[8192] = "";
-  for (int i = 2; i < argc; ++i) {
-    if (strlen(command) + strlen(argv[i]) + 4 > sizeof command) return 122;
-    strcat(command, i == 2 ? "\"" : " ");
-    strcat(command, argv[i]);
-    if (i == 2) strcat(command, "\"");
-  }
   char desktop[] = "ModelUnattended\\Default";
-  STARTUPINFOA startup;
-  PROCESS_INFORMATION process;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.lpDesktop = desktop;
-  if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                      &process)) {
-    fprintf(stderr, "winstation: cannot run %s: error %lu\n", argv[2],
-            (unsigned long)GetLastError());
-    return 123;
-  }
-  DWORD code = 124;
-  if (WaitForSingleObject(process.hProcess, limit) == WAIT_OBJECT_0)
-    GetExitCodeProcess(process.hProcess, &code);
-  else
-    TerminateProcess(process.hProcess, 124);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return (int)code;
+  return RunChild("winstation", argc, argv, 2, desktop, limit);
 }
