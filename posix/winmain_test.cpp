@@ -134,26 +134,4 @@ TEST_F(WinMainRun, StartUpFailuresGiveBackEverything) {
   }
 }
 
-// The answer is a box (stderr here); a run's results file would mean the
-// question was taken for a request.
-TEST_F(WinMainRun, QuestionsAreAnsweredWithoutARun) {
-  UseRepository(kRepository);
-  struct Case {
-    const char* tail;
-    const char* answer;
-    bool ran;
-  };
-  for (const Case& c : {Case{"--version", ": Model " MODEL_VERSION "\n", false},
-                        Case{"Win32_CDROMDrive;Index /?", ": Usage: ", false},
-                        Case{"--version -h", ": Usage: ", false},
-                        Case{"--help-me", ": --help-me - \n", true}}) {
-    SCOPED_TRACE(c.tail);
-    std::filesystem::remove(dir_ + "/Model.txt");
-    EXPECT_EQ(Run(c.tail), 0);
-    ExpectNothingLeft();
-    EXPECT_NE(stderr_.find(c.answer), std::string::npos) << stderr_;
-    EXPECT_EQ(std::filesystem::exists(dir_ + "/Model.txt"), c.ran);
-  }
-}
-
 }  // namespace

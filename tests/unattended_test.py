@@ -1,6 +1,7 @@
-"""Runs where nobody could answer a message box: standard error closed or
-the null device, the stand-in's invisible window station. Each box's text
-then goes to Model.log, and the run goes on as if OK had been pressed.
+"""Runs where nobody could answer a message box (the stand-in's invisible
+window station: standard error closed or the null device): each box's text
+goes to Model.log, or to syslog when the log cannot be written, and the run
+goes on as if OK had been pressed.
 """
 
 import os
@@ -11,44 +12,30 @@ import unittest
 import modeltest
 from modeltest import BIN, EXE, MACHINE_MOF
 
+LINE = b"Message box (not shown, no interactive desktop): " + EXE.encode() + b": %s - \r\n"
 MODEL = b'Model = "Contoso Desk 7"\r\n'
-UNSHOWN = b"Message box (not shown, no interactive desktop): "
+CLOSE_STDERR = lambda: os.close(2)  # noqa: E731
 
-# (name, arguments, where standard error goes, Windows directory exists,
-#  exit code, Model.log, Model.txt)
-CASES = [
-    ("bad request, stderr null", ["Win32_CDROMDrive"], subprocess.DEVNULL, True,
-     0, UNSHOWN + EXE.encode() + b": Win32_CDROMDrive - \r\n", MODEL),
-    ("bad request, stderr closed", ["Win32_BIOS"], "closed", True,
-     0, UNSHOWN + EXE.encode() + b": Win32_BIOS - \r\n", MODEL),
-    # Neither the log nor the results can be written: the messages go to
-    # syslog and the run still ends.
-    ("no Windows directory", ["Win32_BIOS"], subprocess.DEVNULL, False,
-     2, None, None),
-]
-
-
-def run(args, stderr, windir):
-    """Runs the program with `stderr`: a subprocess constant or "closed"."""
-    closed = stderr == "closed"
-    done = subprocess.run(
-        [BIN, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-        stderr=None if closed else stderr, timeout=60,
-        preexec_fn=(lambda: os.close(2)) if closed else None,
-        env=modeltest.environment(Windir=windir, MODEL_WMI_REPOSITORY=MACHINE_MOF))
-    return done.returncode
+# (request, standard error, Windows directory exists, exit code, Model.log, Model.txt)
+CASES = [("Win32_CDROMDrive", subprocess.DEVNULL, True, 0, LINE % b"Win32_CDROMDrive", MODEL),
+         ("Win32_BIOS", CLOSE_STDERR, True, 0, LINE % b"Win32_BIOS", MODEL),
+         ("Win32_BIOS", subprocess.DEVNULL, False, 2, None, None)]
 
 
 class UnattendedTest(unittest.TestCase):
     def test_boxes_go_to_the_log(self):
-        for name, args, stderr, exists, code, log, txt in CASES:
-            with self.subTest(name), tempfile.TemporaryDirectory() as top:
+        for request, stderr, exists, *expected in CASES:
+            with self.subTest((request, exists)), tempfile.TemporaryDirectory() as top:
                 windir = top if exists else os.path.join(top, "missing")
-                self.assertEqual(
-                    (run(args, stderr, windir),
-                     modeltest.read(os.path.join(windir, "Model.log")),
-                     modeltest.read(os.path.join(windir, "Model.txt"))),
-                    (code, log, txt))
+                closed = callable(stderr)
+                done = subprocess.run(
+                    [BIN, request], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                    stderr=None if closed else stderr, preexec_fn=stderr if closed else None,
+                    env=modeltest.environment(Windir=windir, MODEL_WMI_REPOSITORY=MACHINE_MOF),
+                    timeout=60)
+                self.assertEqual([done.returncode] + [modeltest.read(os.path.join(windir, name))
+                                                      for name in ("Model.log", "Model.txt")],
+                                 expected)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,7 @@
  *
  * A program still running after SECONDS is ended, as a deployment tool ends
  * it at its timeout: exit code 124. Exit codes 120 to 123: the helper's own
- * failures. The station's flags go to standard error, so that a test can
- * tell an invisible station from one Wine made visible. */
+ * failures. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -30,11 +29,6 @@ int main(int argc, char **argv) {
             (unsigned long)GetLastError());
     return 121;
   }
-  USEROBJECTFLAGS flags;
-  DWORD needed = 0;
-  if (GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags,
-                                &needed))
-    fprintf(stderr, "winstation: flags %#lx\n", (unsigned long)flags.dwFlags);
 
   char desktop[] = "ModelUnattended\\Default";
   return RunChild("winstation", argc, argv, 2, desktop, limit);
