@@ -1,6 +1,7 @@
-// The program's entry: empties the log, brings up COM and the WMI connection,
-// runs the query plan and tears everything down again. Exit codes: 0, the
-// run's results are in the results file; 1, a start-up failure, logged
+// The program's entry: empties the log, answers a question about the program
+// or brings up COM and the WMI connection, runs the query plan and tears
+// everything down again. Exit codes: 0, the run's results are in the results
+// file, or the question was answered; 1, a start-up failure, logged
 // before the results file is touched; 2, the connection came up but the
 // results file could not be written (a message box says why).
 #include <cstdio>
@@ -46,6 +47,8 @@ void LogStartUpFailure(const ConnectFailure& failure) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
   ResetLog();
+  // After ResetLog: without a desktop the answer goes to the log.
+  if (AnswerQuestion(lpCmdLine)) return 0;
 
   // Given back when WinMain returns, after the log line of a failure.
   WmiConnection connection;

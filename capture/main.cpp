@@ -3,8 +3,9 @@
 // each class named (by default the classes the model program's Linux build
 // serves) and writes one self-contained MOF text, or with --json one JSON
 // document, to FILE or to standard output; --redact puts placeholders in
-// place of identifying values. `--list-defaults`
-// prints those default classes, one a line, and does nothing else.
+// place of identifying values. `--list-defaults` prints those default
+// classes, one a line, and does nothing else; `--help` and `--version` print
+// the usage or the version, wherever they stand.
 // Exit codes: 0 everything captured, 1 some class (or value) not captured
 // or no WMI connection, 2 a bad command line or an output not written.
 #include <cerrno>
@@ -29,6 +30,20 @@
 namespace {
 
 constexpr const char* kTool = "model-capture";
+
+const char kUsage[] =
+    "Usage: model-capture [--json] [--redact] [-o FILE] [CLASS...]\n"
+    "       model-capture --list-defaults | --help | --version\n"
+    "\n"
+    "Writes every instance of each CLASS of root\\cimv2, with the classes'\n"
+    "declarations, as one MOF file: to FILE, replaced whole, or to standard\n"
+    "output. Without a CLASS, the classes --list-defaults prints.\n"
+    "  --json    one UTF-8 JSON document instead of MOF\n"
+    "  --redact  placeholders in place of identifying values (serial numbers,\n"
+    "            UUIDs, user, domain and host names, addresses, asset tags)\n"
+    "\n"
+    "Exit status: 0 everything captured; 1 a class or value not captured, or\n"
+    "no WMI connection; 2 a bad command line or the output not written.\n";
 
 void Fail(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", kTool, what.c_str());
@@ -175,6 +190,18 @@ bool WriteOutput(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Questions about the tool come before any capture, like the model
+  // program's; neither word can be a class name.
+  for (int i = 1; i < argc; ++i) {
+    bool help = std::strcmp(argv[i], "--help") == 0;
+    if (help || std::strcmp(argv[i], "--version") == 0) {
+      if (help)
+        std::fputs(kUsage, stdout);
+      else
+        std::printf("%s %s\n", kTool, MODEL_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+  }
   // Alone, so that a script reading the list never starts a capture by a
   // typing slip.
   if (argc == 2 && std::strcmp(argv[1], "--list-defaults") == 0) {
@@ -198,7 +225,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--json] [--redact] [-o FILE] [CLASS ...] | "
-                   "--list-defaults\n",
+                   "--list-defaults | --help | --version\n",
                    kTool);
       return 2;
     }

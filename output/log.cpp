@@ -5,6 +5,7 @@
 // at that moment.
 #include "output/log.h"
 
+#include "output/message.h"
 #include "output/textfile.h"
 
 std::string g_logPath;
@@ -47,20 +48,40 @@ void ResetLog() {
   CloseHandle(file);
 }
 
-void LogMessage(const char* message) {
+namespace {
+
+enum class LogFailure { kNone, kOpen, kWrite };
+
+LogFailure Append(const std::string& message) {
   // Append access alone: the system puts every write at the end of the file
   // as one piece, whatever another run writes meanwhile.
   HANDLE file = CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    ReportOnce(g_openReported, "Can not open " + g_logPath);
-    return;
-  }
+  if (file == INVALID_HANDLE_VALUE) return LogFailure::kOpen;
   std::string bytes;
-  AppendWithCrLf(bytes, message ? message : "");
+  AppendWithCrLf(bytes, message);
   bytes += "\r\n";
   bool written = WriteBytes(file, bytes);
   written = CloseHandle(file) && written;
-  if (!written) ReportOnce(g_writeReported, "Can not write " + g_logPath);
+  return written ? LogFailure::kNone : LogFailure::kWrite;
+}
+
+}  // namespace
+
+bool AppendToLog(const std::string& message) {
+  return Append(message) == LogFailure::kNone;
+}
+
+void LogMessage(const char* message) {
+  switch (Append(message ? message : "")) {
+    case LogFailure::kNone:
+      return;
+    case LogFailure::kOpen:
+      ReportOnce(g_openReported, "Can not open " + g_logPath);
+      return;
+    case LogFailure::kWrite:
+      ReportOnce(g_writeReported, "Can not write " + g_logPath);
+      return;
+  }
 }

@@ -16,3 +16,7 @@ void ResetLog();
 // be opened, or written, is reported in a message box once per run for each
 // of the two causes.
 void LogMessage(const char* message);
+
+// Appends as LogMessage does but reports nothing: false when the log could
+// not be opened or written.
+bool AppendToLog(const std::string& message);

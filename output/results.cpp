@@ -9,6 +9,7 @@
 
 #include <string_view>
 
+#include "output/message.h"
 #include "output/replace.h"
 #include "output/textfile.h"
 

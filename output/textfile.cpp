@@ -38,7 +38,3 @@ bool WriteBytes(HANDLE file, const std::string& bytes) {
   }
   return true;
 }
-
-void ShowMessage(const std::string& text) {
-  MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK);
-}

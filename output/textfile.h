@@ -1,5 +1,5 @@
 // What the log and the results file share: the Windows directory, text-mode
-// line ends, complete writes and the plain message box.
+// line ends and complete writes.
 #pragma once
 
 #include <string>
@@ -15,6 +15,3 @@ void AppendWithCrLf(std::string& out, const std::string& text);
 
 // Writes all of `bytes` at the file's position; false when any failed.
 bool WriteBytes(HANDLE file, const std::string& bytes);
-
-// A message box with no owner window, no caption of its own and an OK button.
-void ShowMessage(const std::string& text);

@@ -15,7 +15,7 @@ namespace {
 
 // Kept to 80 columns, the narrowest terminal it is likely to meet.
 const char kUsage[] = R"(Usage: model [REQUEST...]
-       model --help | -h
+       model --help | -h | '/?'
        model --version
 
 Records this computer's model, and the WMI facts that each REQUEST names, in
@@ -56,13 +56,16 @@ bool IsOption(const char* argument, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // These words can never be requests (a request needs a ';'), so they are
-  // answered wherever they stand, and nothing of the run happens: no file
-  // is touched.
+  // These words can never be requests (no class name begins with '-' or
+  // '/'), so they are answered wherever they stand, the words Windows'
+  // WinMain answers too, and nothing of the run happens: no file is touched.
+  // A terminal's reader asks, so the answer is standard output, never the
+  // log.
   bool help = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
-    help = help || IsOption(argv[i], "--help") || IsOption(argv[i], "-h");
+    help = help || IsOption(argv[i], "--help") || IsOption(argv[i], "-h") ||
+           IsOption(argv[i], "/?");
     version = version || IsOption(argv[i], "--version");
   }
   if (help || version) {

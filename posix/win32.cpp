@@ -1,8 +1,11 @@
-// The stand-in Win32 environment, module and message-box functions, built on
+// The stand-in Win32 environment, module, message-box, window-station and
+// event-log functions, built on
 // POSIX calls with Windows' results and error codes. The file functions are
 // in win32_file.cpp.
 #include "posix/win32.h"
 
+#include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -120,4 +123,61 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption,
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   return IDOK;
+}
+
+namespace {
+
+// Any fixed address will do: the handle is only compared, never followed.
+char g_windowStation;
+
+bool StandardErrorSeen() {
+  struct stat error;
+  struct stat null;
+  if (::fstat(STDERR_FILENO, &error) != 0) return false;
+  return !(S_ISCHR(error.st_mode) && ::stat("/dev/null", &null) == 0 &&
+           error.st_rdev == null.st_rdev);
+}
+
+}  // namespace
+
+HWINSTA GetProcessWindowStation() { return &g_windowStation; }
+
+BOOL GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo,
+                               DWORD nLength, LPDWORD lpnLengthNeeded) {
+  if (hObj != &g_windowStation) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (nIndex != UOI_FLAGS) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (lpnLengthNeeded) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+  if (!pvInfo || nLength < sizeof(USEROBJECTFLAGS))
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  USEROBJECTFLAGS flags = {};
+  flags.dwFlags = StandardErrorSeen() ? WSF_VISIBLE : 0;
+  std::memcpy(pvInfo, &flags, sizeof flags);
+  return TRUE;
+}
+
+// The handle owns the source's name, which openlog keeps a pointer to.
+HANDLE RegisterEventSourceA(LPCSTR /*lpUNCServerName*/, LPCSTR lpSourceName) {
+  if (!lpSourceName) return Fail(ERROR_INVALID_PARAMETER, HANDLE{nullptr});
+  return new std::string(lpSourceName);
+}
+
+BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD /*wCategory*/,
+                  DWORD /*dwEventID*/, PVOID /*lpUserSid*/, WORD wNumStrings,
+                  DWORD /*dwDataSize*/, LPCSTR* lpStrings,
+                  LPVOID /*lpRawData*/) {
+  if (!hEventLog) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  int priority = wType == EVENTLOG_ERROR_TYPE     ? LOG_ERR
+                 : wType == EVENTLOG_WARNING_TYPE ? LOG_WARNING
+                                                  : LOG_INFO;
+  ::openlog(static_cast<std::string*>(hEventLog)->c_str(), LOG_PID, LOG_USER);
+  for (WORD i = 0; i < wNumStrings; ++i)
+    if (lpStrings[i]) ::syslog(priority, "%s", lpStrings[i]);
+  ::closelog();
+  return TRUE;
+}
+
+BOOL DeregisterEventSource(HANDLE hEventLog) {
+  if (!hEventLog) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  delete static_cast<std::string*>(hEventLog);
+  return TRUE;
 }

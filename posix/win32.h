@@ -1,5 +1,6 @@
 // Stand-in for the Win32 functions the core calls: files and their
-// attributes, environment expansion, the executable's path, message boxes.
+// attributes, environment expansion, the executable's path, message boxes,
+// the window station and the event log.
 // Paths accept '\' as a separator. Never compiled on Windows.
 //
 // Behaviour follows Windows where the core can tell the difference: failures
@@ -91,6 +92,7 @@ constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 // Message boxes.
 constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_ICONEXCLAMATION = 0x30;
+constexpr UINT MB_ICONINFORMATION = 0x40;
 constexpr int IDOK = 1;
 
 constexpr int SW_SHOWDEFAULT = 10;
@@ -204,6 +206,36 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
 // One line on standard error: the caption, ": " and the text, or the text
 // alone when there is no caption. Does not wait; returns IDOK.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// The window station, where boxes are seen: standard error. The process's
+// station is visible (WSF_VISIBLE) unless standard error is closed or the
+// null device, as under cron or a service manager told to drop it, where
+// nobody would read a box. GetUserObjectInformationA answers UOI_FLAGS of
+// the handle GetProcessWindowStation gives, nothing else
+// (ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER).
+typedef HANDLE HWINSTA;
+constexpr int UOI_FLAGS = 1;
+constexpr DWORD WSF_VISIBLE = 0x1;
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo,
+                               DWORD nLength, LPDWORD lpnLengthNeeded);
+
+// The Application event log is syslog (facility user): each string of a
+// report is one message, tagged with the source's name; the server name,
+// category, event id, user and raw data are ignored.
+constexpr WORD EVENTLOG_ERROR_TYPE = 0x1;
+constexpr WORD EVENTLOG_WARNING_TYPE = 0x2;
+constexpr WORD EVENTLOG_INFORMATION_TYPE = 0x4;
+HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
+BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
+                  PVOID lpUserSid, WORD wNumStrings, DWORD dwDataSize,
+                  LPCSTR* lpStrings, LPVOID lpRawData);
+BOOL DeregisterEventSource(HANDLE hEventLog);
 
 // The program's entry point, defined by the core and called by posix/main.cpp.
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance,

@@ -1,14 +1,17 @@
-"""The Linux program's own options: --help, -h and --version answer on
-standard output and leave the Windows directory alone; every other argument,
-however much it looks like an option, is a request as on Windows.
+"""The Linux programs' own options: model's --help, -h, /? and --version, and
+model-capture's --help and --version, answer on standard output and leave
+the current directory (and model's Windows directory) alone; every other
+argument of model, however much it looks like an option, is a request as on
+Windows.
 """
 
 import os
+import subprocess
 import tempfile
 import unittest
 
 import modeltest
-from modeltest import BIN, MACHINE_MOF
+from modeltest import BIN, CAPTURE, MACHINE_MOF
 
 
 def run(args):
@@ -25,6 +28,7 @@ class OptionsTest(unittest.TestCase):
         for args, expected in [
                 (["--help"], usage),
                 (["-h"], usage),
+                (["/?"], usage),
                 (["--version"], r"model \d+\.\d+\.\d+\n"),
                 # Wherever it stands, and help before the version.
                 (["Win32_CDROMDrive;Drive", "--help"], usage),
@@ -41,6 +45,15 @@ class OptionsTest(unittest.TestCase):
                 self.assertEqual((code, out, err.splitlines(), files),
                                  (0, "", [os.path.realpath(BIN) + ": " + arg + " - "],
                                   ["Model.log", "Model.txt"]))
+
+    def test_capture_tool_answers_without_a_capture(self):
+        version = r"model-capture \d+\.\d+\.\d+\n$"
+        for args, expected in [(["--help"], r"Usage: model-capture "), (["--version"], version),
+                               (["-o", "out.mof", "Win32_BIOS", "--version"], version)]:
+            with self.subTest(args), tempfile.TemporaryDirectory() as cwd:
+                done = subprocess.run([CAPTURE, *args], cwd=cwd, capture_output=True)
+                self.assertRegex(done.stdout.decode(), "^" + expected)
+                self.assertEqual((done.returncode, done.stderr, os.listdir(cwd)), (0, b"", []))
 
 
 if __name__ == "__main__":

@@ -9,8 +9,9 @@
  * (FILE_SHARE_READ, _WRITE, _DELETE), or is 0 for none. FILE must exist.
  * Exit codes 120 to 123: the helper's own failures. */
 #include <stdio.h>
-#include <string.h>
 #include <windows.h>
+
+#include "runchild.h"
 
 static DWORD Flags(const char *letters, DWORD r, DWORD w, DWORD d) {
   DWORD flags = 0;
@@ -38,30 +39,7 @@ int main(int argc, char **argv) {
     return 121;
   }
 
-  /* The program's path quoted, the arguments as they came: the program
-   * reads its command-line tail as raw text. */
-  char command[8192] = "";
-  for (int i = 4; i < argc; ++i) {
-    if (strlen(command) + strlen(argv[i]) + 4 > sizeof command) return 122;
-    strcat(command, i == 4 ? "\"" : " ");
-    strcat(command, argv[i]);
-    if (i == 4) strcat(command, "\"");
-  }
-  STARTUPINFOA startup;
-  PROCESS_INFORMATION process;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                      &process)) {
-    fprintf(stderr, "holdfile: cannot run %s: error %lu\n", argv[4],
-            (unsigned long)GetLastError());
-    return 123;
-  }
-  DWORD code = 123;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  int code = RunChild("holdfile", argc, argv, 4, NULL, INFINITE);
   CloseHandle(held);
-  return (int)code;
+  return code;
 }

@@ -3,8 +3,10 @@
 Runs Model.exe under Wine on an Xvfb display, finds the box by its title,
 which must be the full Windows path of Model.exe, saves a screenshot for a
 person to look at (message-box.png beside the Wine prefix), presses Enter and
-checks that the run then finishes as usual. Exits 77 (skipped) when Xvfb,
-xwininfo, xwd or xdotool is missing.
+checks that the run then finishes as usual. Then runs Model.exe on the same
+display in a window station nobody sees, as in session 0, where a box would
+wait for ever: each box's text must be in Model.log and the run must end by
+itself. Exits 77 (skipped) when Xvfb, xwininfo, xwd or xdotool is missing.
 """
 
 import os
@@ -18,6 +20,11 @@ import zlib
 
 from winerun import (EXE, LOG, RESULTS, SCRIPT, WINE_DIR, read, wine,
                      wmic_value, write)
+
+WINSTATION = os.environ["MODEL_WINSTATION"]
+# The helper's exit code for a program it had to end.
+ENDED = 124
+UNSHOWN = b"Message box (not shown, no interactive desktop): "
 
 TOOLS = ("Xvfb", "xwininfo", "xwd", "xdotool")
 SCREENSHOT = os.path.join(WINE_DIR, "message-box.png")
@@ -152,6 +159,26 @@ class MessageBoxOnDisplay(unittest.TestCase):
         self.assertEqual(read(RESULTS), f'Model = "{model}"\r\n'.encode())
         self.assertEqual(read(LOG), b"")
 
+    def test_no_box_waits_without_a_visible_station(self):
+        code, out, err = wine(["winepath", "-w", EXE])
+        self.assertEqual(code, 0, err)
+        unshown = UNSHOWN + out.strip() + b": "
+        model = f'Model = "{wmic_value("Win32_ComputerSystem", "Model")}"\r\n'.encode()
+        stale = b"left by an earlier run\r\n"
+        version = os.environ["MODEL_VERSION"].encode()
+        # (arguments, start of Model.log, Model.txt afterwards)
+        for args, log, results in [
+                (["Win32_CDROMDrive"], b"Win32_CDROMDrive - \r\n", model),
+                (["Win32_BIOS;Name", "/?"], b"Usage: Model.exe", stale),
+                (["--version"], b"Model " + version + b"\r\n", stale)]:
+            with self.subTest(args):
+                write(RESULTS, stale)
+                write(LOG, stale)
+                code, out, err = wine([WINSTATION, "30", EXE, *args],
+                                      display=self.display, timeout=120)
+                self.assertEqual(code, 0, (out + err).decode("latin-1"))
+                self.assertTrue(read(LOG).startswith(unshown + log), read(LOG))
+                self.assertEqual(read(RESULTS), results)
 
 if __name__ == "__main__":
     missing = [tool for tool in TOOLS if not shutil.which(tool)]
