@@ -15,4 +15,8 @@ inline constexpr const char* kDefaultClasses[] = {
     "Win32_DiskDrive",
     "Win32_OperatingSystem",
     "Win32_Processor",
+    // Made of the firmware's SMBIOS structures.
+    "Win32_SystemEnclosure",
+    "Win32_PhysicalMemory",
+    "Win32_PhysicalMemoryArray",
 };
