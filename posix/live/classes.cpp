@@ -4,6 +4,7 @@
 // one file per source (firmware, smbios and hardware, os, cpu, block) and
 // read files through facts.cpp.
 #include <cctype>
+#include <mutex>
 
 #include "posix/live/facts.h"
 #include "posix/wbem/names.h"
@@ -479,13 +480,35 @@ const std::vector<LiveClass>& Table() {
   return table;
 }
 
+ClassDef MakeClassDef(const LiveClass& lc) {
+  ClassDef cls;
+  cls.name = lc.name;
+  cls.properties.reserve(lc.properties.size());
+  for (const LiveProperty& p : lc.properties)
+    cls.properties.push_back({p.name, p.type, p.isArray, "", p.key});
+  return cls;
+}
+
+// A run asks for a few classes of the many served: each definition is built
+// when first asked for, not all of them for the first.
+const ClassDef& ClassAt(size_t i) {
+  static const size_t count = Table().size();
+  static const std::unique_ptr<std::once_flag[]> once(
+      new std::once_flag[count]);
+  static const std::unique_ptr<std::optional<ClassDef>[]> defs(
+      new std::optional<ClassDef>[count]);
+  std::call_once(once[i], [i] { defs[i].emplace(MakeClassDef(Table()[i])); });
+  return *defs[i];
+}
+
 class LiveProvider : public Provider {
  public:
   explicit LiveProvider(std::string root) : root_(std::move(root)) {}
 
   const ClassDef* FindClass(std::string_view name) const override {
-    for (const ClassDef& cls : LiveClasses())
-      if (SameName(cls.name, name)) return &cls;
+    const auto& table = Table();
+    for (size_t i = 0; i < table.size(); ++i)
+      if (SameName(table[i].name, name)) return &ClassAt(i);
     return nullptr;
   }
 
@@ -506,13 +529,7 @@ class LiveProvider : public Provider {
 const std::vector<ClassDef>& LiveClasses() {
   static const std::vector<ClassDef> classes = [] {
     std::vector<ClassDef> all;
-    for (const LiveClass& lc : Table()) {
-      ClassDef cls;
-      cls.name = lc.name;
-      for (const LiveProperty& p : lc.properties)
-        cls.properties.push_back({p.name, p.type, p.isArray, "", p.key});
-      all.push_back(std::move(cls));
-    }
+    for (const LiveClass& lc : Table()) all.push_back(MakeClassDef(lc));
     return all;
   }();
   return classes;
