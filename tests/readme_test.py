@@ -7,7 +7,6 @@ README and the manual pages say the Linux build serves are the ones it does.
 import os
 import re
 import shlex
-import subprocess
 import unittest
 
 import modeltest
