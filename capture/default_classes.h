@@ -20,4 +20,8 @@ inline constexpr const char* kDefaultClasses[] = {
     "Win32_NetworkAdapter",
     "Win32_NetworkAdapterConfiguration",
     "Win32_VideoController",
+    // Made of the firmware's SMBIOS structures.
+    "Win32_SystemEnclosure",
+    "Win32_PhysicalMemory",
+    "Win32_PhysicalMemoryArray",
 };

@@ -161,6 +161,19 @@ def wql():
     }
 
 
+def smbios():
+    """The machine trees' tables, each after its entry point's length."""
+    seeds = {}
+    for tree in ('laptop', 'server', 'vm'):
+        folder = os.path.join(HERE, '..', 'tests', 'machines', tree, 'sys',
+                              'firmware', 'dmi', 'tables')
+        with open(os.path.join(folder, 'smbios_entry_point'), 'rb') as f:
+            ep = f.read()
+        with open(os.path.join(folder, 'DMI'), 'rb') as f:
+            seeds[tree] = bytes([len(ep)]) + ep + f.read()
+    return seeds
+
+
 TARGETS = {
     'tokenizer_fuzz': tokenizer,
     'cdrom_fuzz': cdrom,
@@ -168,6 +181,7 @@ TARGETS = {
     'format_bounded_fuzz': format_bounded,
     'mof_fuzz': mof,
     'wql_fuzz': wql,
+    'smbios_fuzz': smbios,
 }
 
 if __name__ == '__main__':

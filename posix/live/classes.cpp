@@ -1,10 +1,11 @@
 // This machine's facts as root\cimv2 classes: the live provider that the
 // stand-in WMI service uses when no repository file is named. The table
 // below is the whole list of what is served; the look-ups it calls live in
-// one file per source (firmware, os, cpu, block, ids, net, video, power,
-// mounts) and read files through facts.cpp.
+// one file per source (firmware, smbios and hardware, os, cpu, block,
+// ids, net, video, power, mounts) and read files through facts.cpp.
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 #include "posix/live/facts.h"
 #include "posix/wbem/names.h"
@@ -72,12 +73,101 @@ struct LiveClass {
 using T = CimType;
 using F = LiveFacts;
 
+// ---- getters of the classes made of SMBIOS structures ----
+
+// The structure the i-th instance stands for.
+using Pick = const SmbiosStructure* (*)(F& f, size_t i);
+const SmbiosStructure* Bios(F& f, size_t) { return SmbiosNth(f, 0, 0); }
+const SmbiosStructure* System(F& f, size_t) { return SmbiosNth(f, 1, 0); }
+const SmbiosStructure* Enclosure(F& f, size_t i) { return SmbiosNth(f, 3, i); }
+const SmbiosStructure* Socket(F& f, size_t i) { return ActiveProcessor(f, i); }
+const SmbiosStructure* MemoryArray(F& f, size_t i) {
+  return SmbiosNth(f, 16, i);
+}
+const SmbiosStructure* Memory(F& f, size_t i) { return InstalledMemory(f, i); }
+
+template <Pick P, size_t Offset>
+CimValue SmString(F& f, size_t i) {
+  const SmbiosStructure* s = P(f, i);
+  return Str(s ? s->String(Offset) : std::nullopt);
+}
+// The structure's string where the table can be read, else the kernel's
+// copy of it in /sys/class/dmi/id.
+template <Pick P, size_t Offset, const char* kDmiFile>
+CimValue SmStringOrDmi(F& f, size_t i) {
+  if (!f.Smbios()) return Str(Dmi(f, kDmiFile));
+  return SmString<P, Offset>(f, i);
+}
+template <Pick P, size_t Offset>
+CimValue SmByte(F& f, size_t i) {
+  const SmbiosStructure* s = P(f, i);
+  return Unsigned(s ? s->Byte(Offset) : std::nullopt);
+}
+template <Pick P, size_t Offset>
+CimValue SmWord(F& f, size_t i) {
+  const SmbiosStructure* s = P(f, i);
+  return Unsigned(s ? s->Word(Offset) : std::nullopt);
+}
+template <Pick P, typename V,
+          std::optional<V> (*Decode)(const SmbiosStructure&)>
+CimValue SmDecoded(F& f, size_t i) {
+  const SmbiosStructure* s = P(f, i);
+  return Unsigned(s ? Decode(*s) : std::nullopt);
+}
+template <size_t Offset, size_t Extended>
+CimValue SmSpeed(F& f, size_t i) {
+  const SmbiosStructure* s = Memory(f, i);
+  return Unsigned(s ? MemorySpeed(*s, Offset, Extended) : std::nullopt);
+}
+// Windows numbers the structures of a type from 0 in table order, those
+// that make no instance included.
+template <Pick P, const char* kPrefix>
+CimValue SmTag(F& f, size_t i) {
+  const SmbiosStructure* s = P(f, i);
+  if (!s) return {};
+  return Str(std::string(kPrefix) + std::to_string(s->ordinal));
+}
+template <const char* kFixed>
+CimValue Named(F&, size_t) {
+  return Fixed(kFixed);
+}
+
+constexpr char kProductFamily[] = "product_family";
+constexpr char kProductSku[] = "product_sku";
+constexpr char kChassisVendor[] = "chassis_vendor";
+constexpr char kChassisSerial[] = "chassis_serial";
+constexpr char kChassisAssetTag[] = "chassis_asset_tag";
+constexpr char kChassisVersion[] = "chassis_version";
+constexpr char kSystemEnclosure[] = "System Enclosure";
+constexpr char kEnclosureTag[] = "System Enclosure ";
+constexpr char kMemoryTag[] = "Physical Memory ";
+constexpr char kArrayTag[] = "Physical Memory Array ";
+constexpr char kBaseBoard[] = "Base Board";
+
+// The instance counts: from the table where it can be read, else from what
+// the kernel copied of it.
+size_t EnclosureCount(F& f) {
+  const SmbiosTable* t = f.Smbios();
+  if (t) return t->OfType(3).size();
+  return Dmi(f, "chassis_type") ? 1 : 0;
+}
+size_t BoardCount(F& f) {
+  const SmbiosTable* t = f.Smbios();
+  if (t) return t->OfType(2).empty() ? 0 : 1;
+  return Dmi(f, "board_vendor") || Dmi(f, "board_name") ? 1 : 0;
+}
+size_t ProcessorCount(F& f) {
+  if (auto sockets = ActiveProcessorCount(f)) return *sockets;
+  const CpuInfo* cpu = f.Cpu();
+  return cpu ? cpu->packages.size() : 0;
+}
+
 // Every class and property served. Within a class the properties stand in
 // the order WMI walks an object's properties: by name.
 const std::vector<LiveClass>& Table() {
   static const std::vector<LiveClass> table = {
       {"Win32_BaseBoard",
-       nullptr,
+       BoardCount,
        {
            {"Manufacturer", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "board_vendor")); }},
@@ -85,12 +175,15 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t) { return Str(Dmi(f, "board_name")); }},
            {"SerialNumber", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "board_serial")); }},
+           {"Tag", T::kString, Named<kBaseBoard>, kKey},
            {"Version", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "board_version")); }},
        }},
       {"Win32_BIOS",
        nullptr,
        {
+           {"BIOSVersion", T::kString,
+            [](F& f, size_t) { return Strs(BiosVersions(f)); }, false, kArray},
            {"Manufacturer", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "bios_vendor")); }},
            {"ReleaseDate", T::kDatetime,
@@ -102,6 +195,22 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t) { return Str(Dmi(f, "product_serial")); }},
            {"SMBIOSBIOSVersion", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }},
+           {"SMBIOSMajorVersion", T::kUint16,
+            [](F& f, size_t) {
+              const SmbiosTable* t = f.Smbios();
+              return t ? Unsigned(std::optional<uint8_t>(t->major)) : CimValue{};
+            }},
+           {"SMBIOSMinorVersion", T::kUint16,
+            [](F& f, size_t) {
+              const SmbiosTable* t = f.Smbios();
+              return t ? Unsigned(std::optional<uint8_t>(t->minor)) : CimValue{};
+            }},
+           {"SMBIOSPresent", T::kBoolean,
+            [](F& f, size_t) {
+              return Bool(f.Smbios() || Dmi(f, "bios_vendor"));
+            }},
+           {"SystemBiosMajorVersion", T::kUint8, SmByte<Bios, 0x14>},
+           {"SystemBiosMinorVersion", T::kUint8, SmByte<Bios, 0x15>},
            {"Version", T::kString,
             [](F& f, size_t) { return Str(Dmi(f, "bios_version")); }, kKey},
        }},
@@ -158,6 +267,12 @@ const std::vector<LiveClass>& Table() {
               return cpu ? Unsigned(std::optional<size_t>(cpu->packages.size()))
                          : CimValue{};
             }},
+           {"PCSystemType", T::kUint16,
+            [](F& f, size_t) { return Unsigned(PcSystemType(f)); }},
+           {"SystemFamily", T::kString,
+            SmStringOrDmi<System, 0x1A, kProductFamily>},
+           {"SystemSKUNumber", T::kString,
+            SmStringOrDmi<System, 0x19, kProductSku>},
            {"SystemType", T::kString,
             [](F& f, size_t) {
               auto m = f.Machine();
@@ -248,18 +363,17 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t) { return Str(KernelRelease(f)); }},
        }},
       {"Win32_Processor",
-       [](F& f) {
-         const CpuInfo* cpu = f.Cpu();
-         return cpu ? cpu->packages.size() : 0;
-       },
+       ProcessorCount,
        {
            {"Architecture", T::kUint16,
             [](F& f, size_t) {
               auto m = f.Machine();
               return Unsigned(m ? ProcessorArchitectureOf(*m) : std::nullopt);
             }},
+           {"CurrentClockSpeed", T::kUint32, SmWord<Socket, 0x16>},
            {"DeviceID", T::kString,
             [](F&, size_t i) { return Str("CPU" + std::to_string(i)); }, kKey},
+           {"ExternalClock", T::kUint32, SmWord<Socket, 0x12>},
            {"Manufacturer", T::kString,
             [](F& f, size_t i) { return Str(Package(f, i).vendor); }},
            {"MaxClockSpeed", T::kUint32,
@@ -276,6 +390,93 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t i) {
               return Unsigned(std::optional<uint32_t>(Package(f, i).logical));
             }},
+           {"ProcessorId", T::kString,
+            [](F& f, size_t i) {
+              const SmbiosStructure* s = Socket(f, i);
+              return Str(s ? ProcessorId(*s) : std::nullopt);
+            }},
+           {"SocketDesignation", T::kString, SmString<Socket, 0x04>},
+       }},
+
+      // ---- classes made of SMBIOS structures ----
+      {"Win32_SystemEnclosure",
+       EnclosureCount,
+       {
+           {"Caption", T::kString, Named<kSystemEnclosure>},
+           {"ChassisTypes", T::kUint16,
+            [](F& f, size_t i) {
+              std::optional<uint8_t> type;
+              if (!f.Smbios()) {
+                uint32_t v;
+                auto text = Dmi(f, "chassis_type");
+                if (text && ParseU32(*text, v) && v < 128)
+                  type = static_cast<uint8_t>(v);
+              } else if (const SmbiosStructure* s = Enclosure(f, i)) {
+                auto b = s->Byte(0x05);
+                if (b) type = *b & 0x7F;
+              }
+              return type ? CimValue{false, {uint64_t{*type}}} : CimValue{};
+            },
+            false, kArray},
+           {"LockPresent", T::kBoolean,
+            [](F& f, size_t i) {
+              const SmbiosStructure* s = Enclosure(f, i);
+              auto b = s ? s->Byte(0x05) : std::nullopt;
+              return Bool(b ? std::optional<bool>(*b & 0x80) : std::nullopt);
+            }},
+           {"Manufacturer", T::kString,
+            SmStringOrDmi<Enclosure, 0x04, kChassisVendor>},
+           {"Name", T::kString, Named<kSystemEnclosure>},
+           {"SerialNumber", T::kString,
+            SmStringOrDmi<Enclosure, 0x07, kChassisSerial>},
+           {"SMBIOSAssetTag", T::kString,
+            SmStringOrDmi<Enclosure, 0x08, kChassisAssetTag>},
+           {"Tag", T::kString,
+            [](F& f, size_t i) {
+              if (!f.Smbios()) return Fixed("System Enclosure 0");
+              return SmTag<Enclosure, kEnclosureTag>(f, i);
+            },
+            kKey},
+           {"Version", T::kString,
+            SmStringOrDmi<Enclosure, 0x06, kChassisVersion>},
+       }},
+      {"Win32_PhysicalMemory",
+       InstalledMemoryCount,
+       {
+           {"BankLabel", T::kString, SmString<Memory, 0x11>},
+           {"Capacity", T::kUint64,
+            SmDecoded<Memory, uint64_t, MemoryCapacityBytes>},
+           {"ConfiguredClockSpeed", T::kUint32, SmSpeed<0x20, 0x58>},
+           {"ConfiguredVoltage", T::kUint32, SmWord<Memory, 0x26>},
+           {"DataWidth", T::kUint16, SmWord<Memory, 0x0A>},
+           {"DeviceLocator", T::kString, SmString<Memory, 0x10>},
+           {"FormFactor", T::kUint16,
+            SmDecoded<Memory, uint16_t, MemoryFormFactor>},
+           {"Manufacturer", T::kString, SmString<Memory, 0x17>},
+           {"PartNumber", T::kString, SmString<Memory, 0x1A>},
+           {"SerialNumber", T::kString, SmString<Memory, 0x18>},
+           {"SMBIOSMemoryType", T::kUint32, SmByte<Memory, 0x12>},
+           {"Speed", T::kUint32, SmSpeed<0x15, 0x54>},
+           {"Tag", T::kString, SmTag<Memory, kMemoryTag>, kKey},
+           {"TotalWidth", T::kUint16, SmWord<Memory, 0x08>},
+           {"TypeDetail", T::kUint16, SmWord<Memory, 0x13>},
+       }},
+      {"Win32_PhysicalMemoryArray",
+       [](F& f) {
+         const SmbiosTable* t = f.Smbios();
+         return t ? t->OfType(16).size() : 0;
+       },
+       {
+           {"Location", T::kUint16,
+            SmDecoded<MemoryArray, uint16_t, ArrayLocation>},
+           {"MaxCapacity", T::kUint32,
+            SmDecoded<MemoryArray, uint32_t, ArrayMaxCapacityKib>},
+           {"MaxCapacityEx", T::kUint64,
+            SmDecoded<MemoryArray, uint64_t, ArrayMaxCapacityExKib>},
+           {"MemoryDevices", T::kUint16, SmWord<MemoryArray, 0x0D>},
+           {"MemoryErrorCorrection", T::kUint16, SmByte<MemoryArray, 0x06>},
+           {"Tag", T::kString, SmTag<MemoryArray, kArrayTag>, kKey},
+           {"Use", T::kUint16, SmByte<MemoryArray, 0x05>},
        }},
 
       // ---- devices, network and drives: sysfs, procfs and the ID
@@ -581,13 +782,36 @@ const std::vector<ClassDef>& Superclasses() {
   return classes;
 }
 
+ClassDef MakeClassDef(const LiveClass& lc) {
+  ClassDef cls;
+  cls.name = lc.name;
+  cls.superclass = SuperclassOf(lc.name);
+  cls.properties.reserve(lc.properties.size());
+  for (const LiveProperty& p : lc.properties)
+    cls.properties.push_back({p.name, p.type, p.array, "", p.key});
+  return cls;
+}
+
+// A run asks for a few classes of the many served: each definition is built
+// when first asked for, not all of them for the first.
+const ClassDef& ClassAt(size_t i) {
+  static const size_t count = Table().size();
+  static const std::unique_ptr<std::once_flag[]> once(
+      new std::once_flag[count]);
+  static const std::unique_ptr<std::optional<ClassDef>[]> defs(
+      new std::optional<ClassDef>[count]);
+  std::call_once(once[i], [i] { defs[i].emplace(MakeClassDef(Table()[i])); });
+  return *defs[i];
+}
+
 class LiveProvider : public Provider {
  public:
   explicit LiveProvider(std::string root) : root_(std::move(root)) {}
 
   const ClassDef* FindClass(std::string_view name) const override {
-    for (const ClassDef& cls : LiveClasses())
-      if (SameName(cls.name, name)) return &cls;
+    const auto& table = Table();
+    for (size_t i = 0; i < table.size(); ++i)
+      if (SameName(table[i].name, name)) return &ClassAt(i);
     for (const ClassDef& cls : Superclasses())
       if (SameName(cls.name, name)) return &cls;
     return nullptr;
@@ -597,9 +821,11 @@ class LiveProvider : public Provider {
   HRESULT Instances(
       const ClassDef& cls, const Selection& sel,
       std::vector<std::shared_ptr<const Instance>>& out) override {
-    LiveFacts facts(root_);
-    for (const ClassDef& served : LiveClasses()) {
-      if (!Derives(served.name, cls.name)) continue;
+    LiveFacts facts(root_, run_);
+    const auto& table = Table();
+    for (size_t i = 0; i < table.size(); ++i) {
+      if (!Derives(table[i].name, cls.name)) continue;
+      const ClassDef& served = ClassAt(i);
       HRESULT hr =
           LiveInstances(served, SelectedOf(cls, sel, served), facts, out);
       if (FAILED(hr)) return hr;
@@ -609,6 +835,7 @@ class LiveProvider : public Provider {
 
  private:
   std::string root_;
+  std::shared_ptr<RunFacts> run_ = std::make_shared<RunFacts>();
 };
 
 }  // namespace
@@ -616,14 +843,7 @@ class LiveProvider : public Provider {
 const std::vector<ClassDef>& LiveClasses() {
   static const std::vector<ClassDef> classes = [] {
     std::vector<ClassDef> all;
-    for (const LiveClass& lc : Table()) {
-      ClassDef cls;
-      cls.name = lc.name;
-      cls.superclass = SuperclassOf(lc.name);
-      for (const LiveProperty& p : lc.properties)
-        cls.properties.push_back({p.name, p.type, p.array, "", p.key});
-      all.push_back(std::move(cls));
-    }
+    for (size_t i = 0; i < Table().size(); ++i) all.push_back(ClassAt(i));
     return all;
   }();
   return classes;

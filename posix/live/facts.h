@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -179,14 +180,60 @@ struct IfAddress {
   std::string subnet;   // "255.255.255.0"; for IPv6 the prefix length "64"
 };
 
+// ---- the firmware's SMBIOS table (smbios.cpp) ----
+
+// One structure: its formatted area (type, length and handle first) and its
+// strings, viewing the table that holds it.
+struct SmbiosStructure {
+  uint8_t type = 0;
+  uint16_t handle = 0;
+  size_t ordinal = 0;  // among the structures of its type, in table order
+  std::string_view formatted;
+  std::vector<std::string_view> strings;
+
+  // Little-endian fields at `offset` of the formatted area; nullopt for a
+  // field that reaches beyond the structure's length.
+  std::optional<uint8_t> Byte(size_t offset) const;
+  std::optional<uint16_t> Word(size_t offset) const;
+  std::optional<uint32_t> Dword(size_t offset) const;
+  std::optional<uint64_t> Qword(size_t offset) const;
+  // The string the byte at `offset` numbers: empty for number 0, nullopt
+  // when the field is beyond the length or the number beyond the strings.
+  std::optional<std::string> String(size_t offset) const;
+};
+
+struct SmbiosTable {
+  uint8_t major = 0, minor = 0;  // the entry point's version bytes
+  std::string data;
+  std::vector<SmbiosStructure> structures;  // in table order
+
+  // The structures of `type`, in table order.
+  std::vector<const SmbiosStructure*> OfType(uint8_t type) const;
+};
+
+// The table of an entry point ("_SM_", "_SM3_" or a bare "_DMI_") and the
+// structures after it. Null when the entry point is none of those; a table
+// that breaks off, or a structure whose length or strings run past its end,
+// ends the walk there, keeping the structures read whole before it.
+std::shared_ptr<const SmbiosTable> ParseSmbios(std::string_view entryPoint,
+                                               std::string_view table);
+
 // ---- the per-query view of the files ----
+
+// What outlives one query: the firmware's tables, which do not change while
+// the program runs, read at most once however many queries ask.
+struct RunFacts {
+  std::optional<std::shared_ptr<const SmbiosTable>> smbios;
+};
 
 // Reads files below the root, each at most once: every answer is kept for
 // the rest of the query, and so are the parsed sources. One LiveFacts
 // serves one query and is then thrown away, so each query sees fresh facts.
 class LiveFacts {
  public:
-  explicit LiveFacts(std::string root) : root_(std::move(root)) {}
+  explicit LiveFacts(std::string root, std::shared_ptr<RunFacts> run =
+                                           std::make_shared<RunFacts>())
+      : root_(std::move(root)), run_(std::move(run)) {}
 
   // Whole contents of an absolute path such as "/proc/cpuinfo"; nullopt
   // when missing or unreadable.
@@ -218,6 +265,8 @@ class LiveFacts {
   // A name from the PCI ("pci") or USB ("usb") ID database, looked up once.
   std::optional<std::string> IdName(const char* db, const std::string& vendor,
                                     const std::string& device = {});
+  // Null when the table cannot be read (it is root's alone) or is no table.
+  const SmbiosTable* Smbios();
 
   const std::string& root() const { return root_; }
 
@@ -225,6 +274,7 @@ class LiveFacts {
   void LoadBlockDevices();
 
   std::string root_;
+  std::shared_ptr<RunFacts> run_;
   std::map<std::string, std::optional<std::string>, std::less<>> files_;
   std::map<std::string, std::optional<std::string>, std::less<>> links_;
   std::map<std::string, std::vector<std::string>, std::less<>> lists_;
@@ -247,6 +297,33 @@ class LiveFacts {
 // DMI (/sys/class/dmi/id) and the device tree.
 std::optional<std::string> Dmi(LiveFacts& f, const char* file);
 std::optional<std::string> DeviceTreeModel(LiveFacts& f);
+
+// SMBIOS (/sys/firmware/dmi/tables), for the classes made of its
+// structures: the one the i-th instance stands for, null past the last.
+const SmbiosStructure* SmbiosNth(LiveFacts& f, uint8_t type, size_t i);
+// Memory devices with a module installed.
+const SmbiosStructure* InstalledMemory(LiveFacts& f, size_t i);
+size_t InstalledMemoryCount(LiveFacts& f);
+// Processors in a populated socket and not disabled; the count is nullopt
+// when the table names no processor.
+const SmbiosStructure* ActiveProcessor(LiveFacts& f, size_t i);
+std::optional<size_t> ActiveProcessorCount(LiveFacts& f);
+// Field decoders, by the structure's type.
+std::optional<uint64_t> MemoryCapacityBytes(const SmbiosStructure& device);
+// A memory speed whose word at `offset` defers to the dword at `extended`
+// when it reads 0xFFFF; an unknown speed is 0.
+std::optional<uint32_t> MemorySpeed(const SmbiosStructure& device,
+                                    size_t offset, size_t extended);
+std::optional<uint16_t> MemoryFormFactor(const SmbiosStructure& device);
+std::optional<uint32_t> ArrayMaxCapacityKib(const SmbiosStructure& array);
+std::optional<uint64_t> ArrayMaxCapacityExKib(const SmbiosStructure& array);
+std::optional<uint16_t> ArrayLocation(const SmbiosStructure& array);
+std::optional<std::string> ProcessorId(const SmbiosStructure& processor);
+// The firmware's version strings as Windows lists them: the ACPI tables'
+// OEM and revision, then the BIOS version.
+std::optional<std::vector<std::string>> BiosVersions(LiveFacts& f);
+// ACPI's preferred power-management profile.
+std::optional<uint16_t> PcSystemType(LiveFacts& f);
 
 // Kernel (/proc/sys/kernel, /proc/stat).
 std::optional<std::string> HostName(LiveFacts& f);

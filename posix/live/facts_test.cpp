@@ -213,7 +213,8 @@ TEST(LiveMachines, ModelCostsOneSmallRead) {
 }
 
 TEST(LiveMachines, EverySourceReadOnceAndOnlyWhatIsSelected) {
-  for (const char* machine : {"desktop", "laptop", "armboard", "container"}) {
+  for (const char* machine :
+       {"desktop", "laptop", "armboard", "container", "server", "vm"}) {
     for (const ClassDef& cls : LiveClasses()) {
       LiveFacts facts(Machine(machine));
       Query(facts, cls.name.c_str());
@@ -321,6 +322,150 @@ TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
   for (const PropertyDef& p : processor->properties) names.push_back(p.name);
   EXPECT_EQ(names,
             (std::vector<std::string>{"DeviceID", "MaxClockSpeed", "Name"}));
+}
+
+// The firmware's classes and properties on every tree, each as Windows
+// gives it: tags counting empty slots, extended sizes, CIM codes, and the
+// kernel's copy of the strings where the table is missing.
+TEST(LiveMachines, SmbiosClasses) {
+  struct Case {
+    const char* machine;
+    const char* cls;
+    std::vector<std::string> props;
+    std::vector<std::string> want;
+  };
+  const std::vector<std::string> memory = {
+      "BankLabel",    "Capacity",         "ConfiguredClockSpeed",
+      "DataWidth",    "DeviceLocator",    "FormFactor",
+      "SerialNumber", "SMBIOSMemoryType", "Speed",
+      "Tag",          "TotalWidth"};
+  const std::vector<std::string> enclosure = {"ChassisTypes",   "LockPresent",
+                                              "Manufacturer",   "SerialNumber",
+                                              "SMBIOSAssetTag", "Tag"};
+  const std::vector<std::string> cpu = {"CurrentClockSpeed", "DeviceID",
+                                        "ExternalClock", "ProcessorId",
+                                        "SocketDesignation"};
+  const std::vector<std::string> bios = {
+      "BIOSVersion",   "SMBIOSMajorVersion",     "SMBIOSMinorVersion",
+      "SMBIOSPresent", "SystemBiosMajorVersion", "SystemBiosMinorVersion"};
+  const std::vector<std::string> system = {"PCSystemType", "SystemFamily",
+                                           "SystemSKUNumber"};
+  const Case cases[] = {
+      {"server",
+       "Win32_PhysicalMemory",
+       memory,
+       {"BankLabel=P0_Node0_Channel0_Dimm1\nCapacity=34359738368\n"
+        "ConfiguredClockSpeed=2667\nDataWidth=64\nDeviceLocator=DIMMA2\n"
+        "FormFactor=8\nSerialNumber=28D430AA\nSMBIOSMemoryType=26\n"
+        "Speed=2667\nTag=Physical Memory 1\nTotalWidth=72\n",
+        "BankLabel=P0_Node0_Channel1_Dimm0\nCapacity=34359738368\n"
+        "ConfiguredClockSpeed=2667\nDataWidth=64\nDeviceLocator=DIMMB1\n"
+        "FormFactor=8\nSerialNumber=28D430B1\nSMBIOSMemoryType=26\n"
+        "Speed=2667\nTag=Physical Memory 2\nTotalWidth=72\n"}},
+      // Soldered chips: no CIM form; speeds of the extended era.
+      {"laptop",
+       "Win32_PhysicalMemory",
+       {"Capacity", "ConfiguredVoltage", "FormFactor", "PartNumber", "Tag",
+        "TypeDetail"},
+       {"Capacity=8589934592\nConfiguredVoltage=600\nFormFactor=0\n"
+        "PartNumber=K4UBE3D4AA-MGCL\nTag=Physical Memory 0\n"
+        "TypeDetail=16512\n",
+        "Capacity=8589934592\nConfiguredVoltage=600\nFormFactor=0\n"
+        "PartNumber=K4UBE3D4AA-MGCL\nTag=Physical Memory 1\n"
+        "TypeDetail=16512\n"}},
+      // A 2.7 structure ends before the voltages: NULL, not 0.
+      {"vm",
+       "Win32_PhysicalMemory",
+       {"Capacity", "ConfiguredVoltage", "Speed", "Tag"},
+       {"Capacity=4294967296\nConfiguredVoltage=<null>\nSpeed=0\n"
+        "Tag=Physical Memory 0\n"}},
+      {"desktop", "Win32_PhysicalMemory", {"Tag"}, {}},
+      {"server",
+       "Win32_PhysicalMemoryArray",
+       {},
+       {"Location=3\nMaxCapacity=0\nMaxCapacityEx=2147483648\n"
+        "MemoryDevices=3\nMemoryErrorCorrection=6\n"
+        "Tag=Physical Memory Array 0\nUse=3\n"}},
+      {"laptop",
+       "Win32_PhysicalMemoryArray",
+       {"MaxCapacity", "MaxCapacityEx"},
+       {"MaxCapacity=16777216\nMaxCapacityEx=16777216\n"}},
+      {"server",
+       "Win32_SystemEnclosure",
+       enclosure,
+       {"ChassisTypes=17\nLockPresent=FALSE\nManufacturer=Supermicro\n"
+        "SerialNumber=0123456789\nSMBIOSAssetTag=To be filled by O.E.M.\n"
+        "Tag=System Enclosure 0\n"}},
+      {"laptop",
+       "Win32_SystemEnclosure",
+       {"Caption", "ChassisTypes", "Name"},
+       {"Caption=System Enclosure\nChassisTypes=10\n"
+        "Name=System Enclosure\n"}},
+      {"armboard", "Win32_SystemEnclosure", enclosure, {}},
+      {"server",
+       "Win32_Processor",
+       cpu,
+       {"CurrentClockSpeed=2800\nDeviceID=CPU0\nExternalClock=100\n"
+        "ProcessorId=178BFBFF00830F10\nSocketDesignation=CPU1\n"}},
+      // The second socket is disabled by the firmware.
+      {"vm",
+       "Win32_Processor",
+       cpu,
+       {"CurrentClockSpeed=2700\nDeviceID=CPU0\nExternalClock=0\n"
+        "ProcessorId=1FABFBFF000006E3\nSocketDesignation=CPU #000\n"}},
+      {"container",
+       "Win32_Processor",
+       {"DeviceID", "ProcessorId"},
+       {"DeviceID=CPU0\nProcessorId=<null>\n"}},
+      {"laptop",
+       "Win32_BIOS",
+       bios,
+       {"BIOSVersion=LENOVO - 1620,N32ET86W (1.62 )\nSMBIOSMajorVersion=3\n"
+        "SMBIOSMinorVersion=3\nSMBIOSPresent=TRUE\n"
+        "SystemBiosMajorVersion=1\nSystemBiosMinorVersion=62\n"}},
+      {"vm",
+       "Win32_BIOS",
+       bios,
+       {"BIOSVersion=6.00\nSMBIOSMajorVersion=2\nSMBIOSMinorVersion=7\n"
+        "SMBIOSPresent=TRUE\nSystemBiosMajorVersion=4\n"
+        "SystemBiosMinorVersion=6\n"}},
+      {"armboard",
+       "Win32_BIOS",
+       bios,
+       {"BIOSVersion=<null>\nSMBIOSMajorVersion=<null>\n"
+        "SMBIOSMinorVersion=<null>\nSMBIOSPresent=FALSE\n"
+        "SystemBiosMajorVersion=<null>\nSystemBiosMinorVersion=<null>\n"}},
+      {"laptop",
+       "Win32_ComputerSystem",
+       system,
+       {"PCSystemType=2\nSystemFamily=ThinkPad X1 Carbon Gen 9\n"
+        "SystemSKUNumber=LENOVO_MT_20XW_BU_Think_FM_ThinkPad X1 Carbon Gen "
+        "9\n"}},
+      // String number 0 is an empty string.
+      {"vm",
+       "Win32_ComputerSystem",
+       system,
+       {"PCSystemType=<null>\nSystemFamily=\nSystemSKUNumber=\n"}},
+      {"desktop",
+       "Win32_BaseBoard",
+       {"Product", "Tag"},
+       {"Product=B365M Pro4\nTag=Base Board\n"}},
+      {"armboard", "Win32_BaseBoard", {"Tag"}, {}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Query(c.machine, c.cls, c.props), c.want)
+        << c.machine << " " << c.cls;
+}
+
+// The table is read once per run, by the first query that needs it.
+TEST(LiveMachines, SmbiosReadOncePerRun) {
+  auto run = std::make_shared<RunFacts>();
+  LiveFacts first(Machine("server"), run);
+  Query(first, "Win32_SystemEnclosure", {"Tag"});
+  LiveFacts second(Machine("server"), run);
+  EXPECT_EQ(Query(second, "Win32_PhysicalMemory", {"Tag"}).size(), 2u);
+  EXPECT_EQ(first.Touched().size(), 2u);
+  EXPECT_TRUE(second.Touched().empty());
 }
 
 }  // namespace
