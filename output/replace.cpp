@@ -125,10 +125,9 @@ HANDLE CreateTemporary(const std::string& directory, const std::string& stem,
     path += suffix;
     // Without delete sharing, so that another run's clean-up leaves the
     // file alone while it is written.
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                    sd ? &attributes : nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              sd ? &attributes : nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -187,8 +186,8 @@ Protection LiftProtection(HANDLE file) {
       (p.attributes & kProtective)) {
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    p.lifted = SetFileInformationByHandle(file, FileBasicInfo, &basic,
-                                          sizeof basic);
+    p.lifted =
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
   }
   return p;
 }

@@ -26,11 +26,11 @@ bool WriteInPlace(const std::string& path, const std::string& bytes) {
     protection = LiftProtection(target);
     CloseHandle(target);
   }
-  HANDLE file = target == INVALID_HANDLE_VALUE
-                    ? INVALID_HANDLE_VALUE
-                    : OpenOnlyName(path, GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   OPEN_EXISTING);
+  HANDLE file =
+      target == INVALID_HANDLE_VALUE
+          ? INVALID_HANDLE_VALUE
+          : OpenOnlyName(path, GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
     RestoreProtection(path, protection);
     ShowMessage("Can not open " + path);

@@ -120,11 +120,11 @@ constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x4;
 // security descriptor of lpSecurityAttributes, if any, from its first byte
 // (an owner that cannot be given keeps the caller's and loses the group's
 // and others' rights); else readable by all and writable by its owner, the
-// umask taking away more; read-only when FILE_ATTRIBUTE_READONLY is given. CREATE_ALWAYS
-// and OPEN_ALWAYS on an existing file succeed and set ERROR_ALREADY_EXISTS.
-// FILE_APPEND_DATA without GENERIC_WRITE or FILE_WRITE_DATA opens the file
-// for appending: every WriteFile lands at the end of the file as one piece,
-// whatever other handles write meanwhile.
+// umask taking away more; read-only when FILE_ATTRIBUTE_READONLY is given.
+// CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed and set
+// ERROR_ALREADY_EXISTS. FILE_APPEND_DATA without GENERIC_WRITE or
+// FILE_WRITE_DATA opens the file for appending: every WriteFile lands at the
+// end of the file as one piece, whatever other handles write meanwhile.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
@@ -159,8 +159,8 @@ struct BY_HANDLE_FILE_INFORMATION {
   DWORD nFileIndexLow;
 };
 typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
-BOOL GetFileInformationByHandle(
-    HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+BOOL GetFileInformationByHandle(HANDLE hFile,
+                                LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 
 // Only FileBasicInfo, and of it only the attributes, set as
 // SetFileAttributesA sets them (0 leaves them as they are).

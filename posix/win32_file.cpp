@@ -317,13 +317,12 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   // A new file is nobody else's to write, whatever the umask; one given a
   // descriptor is the caller's alone until the descriptor is applied.
   const SecurityDescriptor* sd =
-      lpSecurityAttributes
-          ? static_cast<const SecurityDescriptor*>(
-                lpSecurityAttributes->lpSecurityDescriptor)
-          : nullptr;
-  mode_t mode = sd                                               ? 0600
+      lpSecurityAttributes ? static_cast<const SecurityDescriptor*>(
+                                 lpSecurityAttributes->lpSecurityDescriptor)
+                           : nullptr;
+  mode_t mode = sd                                                 ? 0600
                 : (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444
-                                                                 : 0644;
+                                                                   : 0644;
   bool holdsDelete = !(dwShareMode & FILE_SHARE_DELETE);
 
   // Another caller may create, or delete, the name between two steps; each

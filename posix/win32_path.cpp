@@ -15,10 +15,10 @@
 using posix_file::AttributesOf;
 using posix_file::ErrorFromErrno;
 using posix_file::Fail;
-using posix_file::ModeWithAttributes;
 using posix_file::IsReadOnly;
 using posix_file::kDeleting;
 using posix_file::kHeld;
+using posix_file::ModeWithAttributes;
 using posix_file::OpenRetrying;
 using posix_file::PosixPath;
 using posix_file::SyncDirectoryOf;

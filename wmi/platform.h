@@ -7,9 +7,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
+#include <aclapi.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+#include <windows.h>
 #else
 #include "posix/com.h"
 #include "posix/wbem/wbemcli.h"
