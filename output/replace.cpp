@@ -1,5 +1,9 @@
 // Whole-file replacement through a temporary file beside the target, shared
-// by Model.txt and the capture tool's output.
+// by Model.txt and the capture tool's output. On Linux every call here lands
+// in the stand-in's file layer (posix/win32_file.cpp for handles,
+// posix/win32_path.cpp for ReplaceFileA and names), which must keep the same
+// promises; tests/durability_test.py and tests/security_test.py hold both to
+// them, tests/wine/sharing_test.py the real Windows calls.
 #include "output/replace.h"
 
 #include <cstdio>

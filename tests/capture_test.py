@@ -19,8 +19,7 @@ from modeltest import CAPTURE, FIXTURES, MACHINES, QUICK, environment, file_size
 # Every run, of either program, in one time zone, and one with summer time.
 TZ = "CET-1CEST,M3.5.0,M10.5.0/3"
 
-DEFAULT_CLASSES = subprocess.run([CAPTURE, "--list-defaults"], capture_output=True,
-                                 check=True, timeout=60).stdout.decode().split()
+DEFAULT_CLASSES = modeltest.default_classes()
 
 
 def capture(args, limit=None, **settings):

@@ -103,3 +103,10 @@ def run(args, windir=None, program=BIN, cwd=None, limit=None, timeout=60, **sett
                           cwd=cwd, capture_output=True, timeout=timeout,
                           preexec_fn=file_size_limit(limit))
     return Run(done, windir)
+
+
+def default_classes():
+    """The classes the capture tool captures when none are named."""
+    done = subprocess.run([CAPTURE, "--list-defaults"], capture_output=True,
+                          check=True, timeout=60)
+    return done.stdout.decode().split()
