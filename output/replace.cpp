@@ -167,6 +167,10 @@ DWORD PutInPlace(const std::string& temporary, const std::string& path) {
   return ERROR_ALREADY_EXISTS;
 }
 
+void CloseIfOpen(HANDLE file) {
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
 // Whether another program holds the target open so that it cannot be
 // replaced; one that shares writing still lets it be written in place.
 bool HeldOpen(DWORD error) {
@@ -219,31 +223,31 @@ ReplaceOutcome ReplaceWhole(const std::string& directory,
     HANDLE file = CreateTemporary(directory, stem, sd, temporary);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
     if (sd) LocalFree(sd);
-    bool written = file != INVALID_HANDLE_VALUE && WriteBytes(file, bytes) &&
-                   FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE) {
-      if (!written) *error = GetLastError();
-      if (!CloseHandle(file) && written) {
-        *error = GetLastError();
-        written = false;
-      }
-    }
-    // Lifted only now, so that a run that fails before this point leaves
-    // the attributes alone.
-    Protection protection;
-    if (written && target != INVALID_HANDLE_VALUE)
-      protection = LiftProtection(target);
-    if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
     // A folder that takes no new file may still let the target be written.
     // A full disk, or a path with no room for the temporary name, keeps the
     // old contents.
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+      CloseIfOpen(target);
       return *error == ERROR_ACCESS_DENIED ? ReplaceOutcome::kInPlace
                                            : ReplaceOutcome::kCannotOpen;
+    }
+    bool written = WriteBytes(file, bytes) && FlushFileBuffers(file);
+    if (!written) *error = GetLastError();
+    if (!CloseHandle(file) && written) {
+      *error = GetLastError();
+      written = false;
+    }
     if (!written) {
+      CloseIfOpen(target);
       DeleteFileA(temporary.c_str());
       return ReplaceOutcome::kCannotWrite;
     }
+    // Lifted only now, so that a run that fails before this point leaves
+    // the attributes alone; on the handle checked to be the file's only
+    // name.
+    Protection protection;
+    if (target != INVALID_HANDLE_VALUE) protection = LiftProtection(target);
+    CloseIfOpen(target);
     *error = PutInPlace(temporary, path);
     if (*error == ERROR_SUCCESS) return ReplaceOutcome::kReplaced;
     RestoreProtection(path, protection);
