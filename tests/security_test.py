@@ -110,7 +110,8 @@ class OtherUsersFiles(unittest.TestCase):
             "results, read-only": ([BIN], "Model.txt", read_only, False, 2,
                                    [box % "Model.txt"]),
             "results, held open": ([BIN], "Model.txt", secret, True, 2, [box % "Model.txt"]),
-            "capture's output": ([CAPTURE, "-o", "{}/out.mof", "Win32_ComputerSystem"], "out.mof", read_only, False, 2,
+            "capture's output": ([CAPTURE, "-o", "{}/out.mof", "Win32_ComputerSystem"], "out.mof",
+                                 read_only, False, 2,
                                  ["model-capture: cannot write {}/out.mof: Access is denied."]),
         }
         for name, (command, link, target, held, code, messages) in cases.items():
