@@ -132,7 +132,16 @@ HANDLE CreateTemporary(const std::string& directory, const std::string& stem,
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                               sd ? &attributes : nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
+    if (file != INVALID_HANDLE_VALUE) {
+      // Where permissions stand for the read-only attribute too (Wine, the
+      // stand-in), a read-only target's descriptor makes the new file
+      // read-only; it must carry none of the old attributes.
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      if (sd)
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+      return file;
+    }
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
       return INVALID_HANDLE_VALUE;

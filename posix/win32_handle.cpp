@@ -76,10 +76,8 @@ DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType,
     return ERROR_INVALID_PARAMETER;
   struct stat st;
   if (::fstat(fd, &st) != 0) return ErrorFromErrno(errno, "");
-  // Read-only is an attribute on Windows, not a permission: a descriptor
-  // leaves it out.
   auto* sd = new (std::nothrow)
-      SecurityDescriptor{st.st_uid, st.st_gid, (st.st_mode & 0777) | S_IWUSR};
+      SecurityDescriptor{st.st_uid, st.st_gid, st.st_mode & 0777};
   if (!sd) return ERROR_NOT_ENOUGH_MEMORY;
   *ppSecurityDescriptor = sd;
   return ERROR_SUCCESS;
