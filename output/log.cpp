@@ -36,16 +36,14 @@ void ResetLog() {
   g_logPath = directory + "\\Model.log";
   // Shared for writing, so that a run starting while another one logs does
   // not fail; it does empty the file under that run's earlier messages.
-  HANDLE file = CreateFileA(g_logPath.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Emptied only once the file is known to have no other name.
+  HANDLE file = OpenOnlyName(g_logPath, GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+  bool emptied = file != INVALID_HANDLE_VALUE && SetEndOfFile(file);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   // Every later message will fail the same way, but only after the run has
   // gone on; say it now, while the cause is plain.
-  if (file == INVALID_HANDLE_VALUE) {
-    ReportOnce(g_openReported, "Can not open " + g_logPath);
-    return;
-  }
-  CloseHandle(file);
+  if (!emptied) ReportOnce(g_openReported, "Can not open " + g_logPath);
 }
 
 namespace {
@@ -55,9 +53,8 @@ enum class LogFailure { kNone, kOpen, kWrite };
 LogFailure Append(const std::string& message) {
   // Append access alone: the system puts every write at the end of the file
   // as one piece, whatever another run writes meanwhile.
-  HANDLE file = CreateFileA(g_logPath.c_str(), FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenOnlyName(g_logPath, FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return LogFailure::kOpen;
   std::string bytes;
   AppendWithCrLf(bytes, message);

@@ -14,7 +14,8 @@ void ResetLog();
 // ends, in one write at the end of the file, so that runs logging at the
 // same time never tear or overwrite each other's messages. A log that cannot
 // be opened, or written, is reported in a message box once per run for each
-// of the two causes.
+// of the two causes; a log that has other names (hard links) as well is
+// never emptied or written and counts as one that cannot be opened.
 void LogMessage(const char* message);
 
 // Appends as LogMessage does but reports nothing: false when the log could

@@ -7,6 +7,7 @@
 #include "output/replace.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "output/textfile.h"
 
@@ -27,10 +28,88 @@ constexpr int kPlaceAttempts = 4;
 constexpr DWORD kProtective =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Creates a new file beside the target under a name nobody can foresee. On
-// failure the last error tells why.
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+bool IsDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Whether `name` is a temporary file of `stem`: "<stem>.<16 hex
+// digits>.tmp", or "<stem>.<process id>.<attempt>.tmp" of earlier versions,
+// which killed runs left behind too.
+bool IsTemporaryName(std::string_view name, std::string_view stem) {
+  std::string_view suffix = ".tmp";
+  if (name.size() <= stem.size() + 1 + suffix.size() ||
+      name.substr(0, stem.size()) != stem || name[stem.size()] != '.' ||
+      name.substr(name.size() - suffix.size()) != suffix)
+    return false;
+  std::string_view middle = name.substr(
+      stem.size() + 1, name.size() - stem.size() - 1 - suffix.size());
+  if (middle.size() == 16) {
+    bool hex = true;
+    for (char c : middle) hex = hex && IsHexDigit(c);
+    if (hex) return true;
+  }
+  size_t dot = middle.find('.');
+  return dot != std::string_view::npos && IsDigits(middle.substr(0, dot)) &&
+         IsDigits(middle.substr(dot + 1));
+}
+
+// A live run's temporary file is open without delete sharing, so deleting
+// it fails and it stays.
+void RemoveDeadTemporaries(const std::string& directory,
+                           const std::string& stem) {
+  WIN32_FIND_DATAA found;
+  HANDLE search =
+      FindFirstFileA((directory + "\\" + stem + ".*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        IsTemporaryName(found.cFileName, stem))
+      DeleteFileA((directory + "\\" + found.cFileName).c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+// Opens the file to be replaced and reads its permissions (its DACL, which
+// any owner may be given). ERROR_SUCCESS, with *target and *sd left empty
+// when there is no such file yet, or why it may not be replaced.
+DWORD OpenTarget(const std::string& path, HANDLE* target,
+                 PSECURITY_DESCRIPTOR* sd) {
+  *sd = nullptr;
+  *target = OpenForAttributes(path);
+  if (*target == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? ERROR_SUCCESS
+               : error;
+  }
+  DWORD error =
+      GetSecurityInfo(*target, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, nullptr, sd);
+  if (error != ERROR_SUCCESS) {
+    CloseHandle(*target);
+    *target = INVALID_HANDLE_VALUE;
+    *sd = nullptr;
+  }
+  return error;
+}
+
+// Creates a new file beside the target under a name nobody can foresee,
+// with the permissions of `sd` (null: the folder's default). On failure the
+// last error tells why.
 HANDLE CreateTemporary(const std::string& directory, const std::string& stem,
-                       std::string& path) {
+                       PSECURITY_DESCRIPTOR sd, std::string& path) {
+  SECURITY_ATTRIBUTES attributes = {};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = sd;
   for (int draw = 0; draw < kNameDraws; ++draw) {
     GUID guid;
     if (FAILED(CoCreateGuid(&guid))) {
@@ -50,10 +129,19 @@ HANDLE CreateTemporary(const std::string& directory, const std::string& stem,
     path += suffix;
     // Without delete sharing, so that another run's clean-up leaves the
     // file alone while it is written.
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              sd ? &attributes : nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      // Where permissions stand for the read-only attribute too (Wine, the
+      // stand-in), a read-only target's descriptor makes the new file
+      // read-only; it must carry none of the old attributes.
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      if (sd)
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+      return file;
+    }
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
       return INVALID_HANDLE_VALUE;
@@ -88,6 +176,10 @@ DWORD PutInPlace(const std::string& temporary, const std::string& path) {
   return ERROR_ALREADY_EXISTS;
 }
 
+void CloseIfOpen(HANDLE file) {
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
 // Whether another program holds the target open so that it cannot be
 // replaced; one that shares writing still lets it be written in place.
 bool HeldOpen(DWORD error) {
@@ -97,31 +189,54 @@ bool HeldOpen(DWORD error) {
 
 }  // namespace
 
-Protection LiftProtection(const std::string& path) {
+HANDLE OpenForAttributes(const std::string& path) {
+  return OpenOnlyName(path, READ_CONTROL | FILE_WRITE_ATTRIBUTES, kShareAll,
+                      OPEN_EXISTING);
+}
+
+Protection LiftProtection(HANDLE file) {
   Protection p;
-  p.attributes = GetFileAttributesA(path.c_str());
-  if (p.attributes != INVALID_FILE_ATTRIBUTES &&
-      !(p.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      (p.attributes & kProtective))
-    p.lifted = SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return p;
+  p.attributes = info.dwFileAttributes;
+  if (!(p.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      (p.attributes & kProtective)) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    p.lifted =
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  }
   return p;
 }
 
 void RestoreProtection(const std::string& path, const Protection& p) {
-  if (p.lifted) SetFileAttributesA(path.c_str(), p.attributes);
+  if (!p.lifted) return;
+  HANDLE file = OpenForAttributes(path);
+  if (file == INVALID_HANDLE_VALUE) return;
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = p.attributes;
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  CloseHandle(file);
 }
 
 ReplaceOutcome ReplaceWhole(const std::string& directory,
                             const std::string& stem, const std::string& path,
                             const std::string& bytes, DWORD* error) {
+  RemoveDeadTemporaries(directory, stem);
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    HANDLE target;
+    PSECURITY_DESCRIPTOR sd;
+    *error = OpenTarget(path, &target, &sd);
+    if (*error != ERROR_SUCCESS) return ReplaceOutcome::kCannotOpen;
     std::string temporary;
-    HANDLE file = CreateTemporary(directory, stem, temporary);
+    HANDLE file = CreateTemporary(directory, stem, sd, temporary);
+    if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
+    if (sd) LocalFree(sd);
     // A folder that takes no new file may still let the target be written.
     // A full disk, or a path with no room for the temporary name, keeps the
     // old contents.
     if (file == INVALID_HANDLE_VALUE) {
-      *error = GetLastError();
+      CloseIfOpen(target);
       return *error == ERROR_ACCESS_DENIED ? ReplaceOutcome::kInPlace
                                            : ReplaceOutcome::kCannotOpen;
     }
@@ -132,12 +247,16 @@ ReplaceOutcome ReplaceWhole(const std::string& directory,
       written = false;
     }
     if (!written) {
+      CloseIfOpen(target);
       DeleteFileA(temporary.c_str());
       return ReplaceOutcome::kCannotWrite;
     }
     // Lifted only now, so that a run that fails before this point leaves
-    // the attributes alone.
-    Protection protection = LiftProtection(path);
+    // the attributes alone; on the handle checked to be the file's only
+    // name.
+    Protection protection;
+    if (target != INVALID_HANDLE_VALUE) protection = LiftProtection(target);
+    CloseIfOpen(target);
     *error = PutInPlace(temporary, path);
     if (*error == ERROR_SUCCESS) return ReplaceOutcome::kReplaced;
     RestoreProtection(path, protection);

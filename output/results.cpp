@@ -17,66 +17,30 @@ std::vector<std::string> g_resultLines;
 
 namespace {
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-bool IsDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
-// Whether `name` is a temporary file of this program: "Model.<16 hex
-// digits>.tmp", or "Model.<process id>.<attempt>.tmp" of earlier versions,
-// which killed runs left behind too.
-bool IsTemporaryName(std::string_view name) {
-  std::string_view prefix = "Model.", suffix = ".tmp";
-  if (name.size() <= prefix.size() + suffix.size() ||
-      name.substr(0, prefix.size()) != prefix ||
-      name.substr(name.size() - suffix.size()) != suffix)
-    return false;
-  std::string_view middle =
-      name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  if (middle.size() == 16) {
-    bool hex = true;
-    for (char c : middle) hex = hex && IsHexDigit(c);
-    if (hex) return true;
-  }
-  size_t dot = middle.find('.');
-  return dot != std::string_view::npos && IsDigits(middle.substr(0, dot)) &&
-         IsDigits(middle.substr(dot + 1));
-}
-
-// Removes the temporary files that dead runs left beside Model.txt. A live
-// run's file is open without delete sharing, so deleting it fails and it
-// stays.
-void RemoveDeadTemporaries(const std::string& directory) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((directory + "\\Model.*.tmp").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        IsTemporaryName(found.cFileName))
-      DeleteFileA((directory + "\\" + found.cFileName).c_str());
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
 // Rewrites Model.txt itself, sharing reading and writing with whoever holds
 // it open, as the C runtime does. Not atomic: used only where nothing else
 // can hold the results.
 bool WriteInPlace(const std::string& path, const std::string& bytes) {
-  Protection protection = LiftProtection(path);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Each handle is checked to be the file's only name before it changes
+  // anything.
+  HANDLE target = OpenForAttributes(path);
+  Protection protection;
+  if (target != INVALID_HANDLE_VALUE) {
+    protection = LiftProtection(target);
+    CloseHandle(target);
+  }
+  HANDLE file =
+      target == INVALID_HANDLE_VALUE
+          ? INVALID_HANDLE_VALUE
+          : OpenOnlyName(path, GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
     RestoreProtection(path, protection);
     ShowMessage("Can not open " + path);
     return false;
   }
-  bool written = WriteBytes(file, bytes) && FlushFileBuffers(file);
+  bool written =
+      SetEndOfFile(file) && WriteBytes(file, bytes) && FlushFileBuffers(file);
   written = CloseHandle(file) && written;
   if (!written) {
     RestoreProtection(path, protection);
@@ -102,7 +66,6 @@ bool WriteResults() {
     return false;
   }
   std::string path = directory + "\\Model.txt";
-  RemoveDeadTemporaries(directory);
   DWORD error = ERROR_SUCCESS;
   switch (ReplaceWhole(directory, "Model", path, bytes, &error)) {
     case ReplaceOutcome::kReplaced:

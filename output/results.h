@@ -11,6 +11,8 @@ extern std::vector<std::string> g_resultLines;
 // empties the list. True when Model.txt now holds exactly these lines; false
 // when it could not be written, which a message box says (Model.txt is then
 // the previous results with their attributes, except where it had to be
-// written in place and that failed part way). Temporary files that dead runs
-// left beside Model.txt are removed on the way.
+// written in place and that failed part way). A Model.txt that has other
+// names (hard links) as well is never changed: it cannot be opened.
+// Temporary files that dead runs left beside Model.txt are removed on the
+// way.
 bool WriteResults();

@@ -24,6 +24,27 @@ void AppendWithCrLf(std::string& out, const std::string& text) {
   }
 }
 
+HANDLE OpenOnlyName(const std::string& path, DWORD access, DWORD share,
+                    DWORD disposition) {
+  // Reading attributes is what asking for the number of names needs, and
+  // anyone who may open the file may do it.
+  HANDLE file =
+      CreateFileA(path.c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
+                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  DWORD opened = GetLastError();
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool known = GetFileInformationByHandle(file, &info);
+  if (!known || info.nNumberOfLinks > 1) {
+    DWORD error = known ? ERROR_ACCESS_DENIED : GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(opened);
+  return file;
+}
+
 bool WriteBytes(HANDLE file, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

@@ -13,5 +13,13 @@ bool ExpandWindowsDirectory(std::string& directory);
 // Appends `text` to `out` as a text-mode file holds it: each "\n" as CR LF.
 void AppendWithCrLf(std::string& out, const std::string& text);
 
+// CreateFileA with normal attributes and no security descriptor, refusing
+// (ERROR_ACCESS_DENIED) an existing file that has other names as well: a
+// hard link another user made may give this name to anyone's file. The
+// check is made on the handle returned, so it holds for what is then done
+// with it. The last error on success is CreateFileA's.
+HANDLE OpenOnlyName(const std::string& path, DWORD access, DWORD share,
+                    DWORD disposition);
+
 // Writes all of `bytes` at the file's position; false when any failed.
 bool WriteBytes(HANDLE file, const std::string& bytes);

@@ -38,7 +38,6 @@ typedef void* HANDLE;
 typedef void* HWND;
 typedef void* HINSTANCE;
 typedef HINSTANCE HMODULE;
-typedef void* LPSECURITY_ATTRIBUTES;
 typedef void* LPOVERLAPPED;
 typedef DWORD* LPDWORD;
 typedef const void* LPCVOID;
@@ -68,6 +67,9 @@ constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_READ_DATA = 0x1;
 constexpr DWORD FILE_WRITE_DATA = 0x2;
 constexpr DWORD FILE_APPEND_DATA = 0x4;
+constexpr DWORD FILE_READ_ATTRIBUTES = 0x80;
+constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x100;
+constexpr DWORD READ_CONTROL = 0x20000;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
 constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -97,12 +99,34 @@ constexpr int IDOK = 1;
 
 constexpr int SW_SHOWDEFAULT = 10;
 
-// Files. Security attributes are ignored; sharing is as described above. A
-// new file is read-only when FILE_ATTRIBUTE_READONLY is given. CREATE_ALWAYS
-// and OPEN_ALWAYS on an existing file succeed and set ERROR_ALREADY_EXISTS.
-// FILE_APPEND_DATA without GENERIC_WRITE or FILE_WRITE_DATA opens the file
-// for appending: every WriteFile lands at the end of the file as one piece,
-// whatever other handles write meanwhile.
+// A security descriptor stands for what a file's permission bits say: its
+// owner, its group and the mode that refers to them. Only CreateFileA reads
+// one, GetSecurityInfo makes one, LocalFree gives it back.
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* PSID;
+typedef void* PACL;
+typedef void* HLOCAL;
+typedef DWORD SECURITY_INFORMATION;
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 };
+constexpr SECURITY_INFORMATION OWNER_SECURITY_INFORMATION = 0x1;
+constexpr SECURITY_INFORMATION GROUP_SECURITY_INFORMATION = 0x2;
+constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x4;
+
+// Files. Sharing is as described above. A new file is created with the
+// security descriptor of lpSecurityAttributes, if any, from its first byte
+// (an owner that cannot be given keeps the caller's and loses the group's
+// and others' rights); else readable by all and writable by its owner, the
+// umask taking away more; read-only when FILE_ATTRIBUTE_READONLY is given.
+// CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed and set
+// ERROR_ALREADY_EXISTS. FILE_APPEND_DATA without GENERIC_WRITE or
+// FILE_WRITE_DATA opens the file for appending: every WriteFile lands at the
+// end of the file as one piece, whatever other handles write meanwhile.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
@@ -113,6 +137,62 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 BOOL FlushFileBuffers(HANDLE hFile);
+// Cuts the file at its position, which only WriteFile moves.
+BOOL SetEndOfFile(HANDLE hFile);
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+// What a handle's file is. The attributes are those GetFileAttributesA
+// reports; the volume and the index are its device and inode; only these,
+// the size and the number of links (names) are filled in.
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE hFile,
+                                LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+
+// Only FileBasicInfo, and of it only the attributes, set as
+// SetFileAttributesA sets them (0 leaves them as they are).
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0 };
+struct FILE_BASIC_INFO {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  DWORD FileAttributes;
+};
+BOOL SetFileInformationByHandle(HANDLE hFile,
+                                FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                LPVOID lpFileInformation, DWORD dwBufferSize);
+
+// The security descriptor of a handle's file (see CreateFileA), whatever
+// parts are asked for, in *ppSecurityDescriptor for LocalFree; the other
+// out-parameters must be null. ERROR_SUCCESS or the Windows error.
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType,
+                      SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
+                      PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                      PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+HLOCAL LocalFree(HLOCAL hMem);
 // Closes a file handle; a search handle is refused (FindClose closes it).
 BOOL CloseHandle(HANDLE hObject);
 
@@ -136,7 +216,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
 // it the replaced file's owner and permission bits (what Windows keeps of the
 // ACL); the directory entry is on disk when it returns. Both must be regular
 // files on one file system: a missing one gives ERROR_FILE_NOT_FOUND, a link,
-// a folder or a read-only replaced file ERROR_ACCESS_DENIED, a file held open
+// a folder, a read-only replaced file or a replacement with more than one
+// name ERROR_ACCESS_DENIED, a file held open
 // without delete sharing ERROR_SHARING_VIOLATION, an owner that cannot be
 // carried over ERROR_ACCESS_DENIED; both files then stay as they were. Backup
 // files are not supported (ERROR_INVALID_PARAMETER); flags are ignored.
@@ -153,10 +234,6 @@ BOOL DeleteFileA(LPCSTR lpFileName);
 // ERROR_FILE_NOT_FOUND, a missing folder ERROR_PATH_NOT_FOUND; the end of
 // the list ERROR_NO_MORE_FILES. Only the attributes, the size and the name
 // are filled in.
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;

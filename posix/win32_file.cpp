@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -46,6 +47,13 @@ bool LockedElsewhere(int fd, off_t byte) {
 }
 
 }  // namespace
+
+mode_t ModeWithAttributes(mode_t mode, DWORD attributes) {
+  mode &= 07777;
+  return (attributes & FILE_ATTRIBUTE_READONLY)
+             ? (mode & ~static_cast<mode_t>(0222))
+             : (mode | S_IWUSR);
+}
 
 bool IsReadOnly(const struct stat& st) {
   return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
@@ -150,12 +158,14 @@ void SyncDirectoryOf(const std::string& path) {
 using posix_file::AttributesOf;
 using posix_file::ErrorFromErrno;
 using posix_file::Fail;
+using posix_file::FileOf;
 using posix_file::IsReadOnly;
 using posix_file::kDeleting;
 using posix_file::kHeld;
 using posix_file::OpenRetrying;
 using posix_file::ParentOf;
 using posix_file::PosixPath;
+using posix_file::SecurityDescriptor;
 using posix_file::TakeUnlessHeld;
 
 namespace {
@@ -190,10 +200,6 @@ Slot* SlotOf(HANDLE handle) {
   return slot < g_handles.size() ? &g_handles[slot] : nullptr;
 }
 
-int FileOf(HANDLE handle) {
-  Slot* slot = SlotOf(handle);
-  return slot ? slot->fd : -1;
-}
 // Windows' wildcard match: '*' any run of characters, '?' one; letter case
 // ignored. On a mismatch after a '*', that '*' takes one more character.
 bool WildcardMatches(const char* mask, const char* name) {
@@ -219,12 +225,26 @@ bool WildcardMatches(const char* mask, const char* name) {
   while (*mask == '*') ++mask;
   return *mask == '\0';
 }
+// Gives a new file the owner, group and mode of `sd`. Where the owner
+// cannot be given, the file stays the caller's and only the owner may use
+// it, so that it is never open to more than `sd` allows.
+void Protect(int fd, const SecurityDescriptor& sd) {
+  struct stat st;
+  mode_t mode = sd.mode & 0777;
+  if (::fstat(fd, &st) != 0 ||
+      ((st.st_uid != sd.owner || st.st_gid != sd.group) &&
+       ::fchown(fd, sd.owner, sd.group) != 0))
+    mode &= 0700;
+  ::fchmod(fd, mode);
+}
+
 // Creates `path` already holding the delete-sharing lock, as Windows makes a
 // file and its share mode in one step: the file is made without a name
 // (O_TMPFILE), locked, and only then linked in, failing with EEXIST when the
 // name is taken. -1 with another errno where the file system or a missing
 // /proc does not allow this; the caller then creates the file by name.
-int CreateHeld(const std::string& path, int flags, mode_t mode) {
+int CreateHeld(const std::string& path, int flags, mode_t mode,
+               const SecurityDescriptor* sd) {
   if ((flags & O_ACCMODE) == O_RDONLY) {
     errno = EINVAL;
     return -1;
@@ -233,6 +253,7 @@ int CreateHeld(const std::string& path, int flags, mode_t mode) {
                         (flags & ~(O_NOFOLLOW | O_NOCTTY)) | O_TMPFILE, mode);
   if (fd < 0) return -1;
   TakeUnlessHeld(fd, kHeld, kDeleting);  // nobody else can see the file yet
+  if (sd) Protect(fd, *sd);
   char self[32];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
@@ -245,8 +266,13 @@ int CreateHeld(const std::string& path, int flags, mode_t mode) {
 
 }  // namespace
 
+int posix_file::FileOf(HANDLE handle) {
+  Slot* slot = SlotOf(handle);
+  return slot ? slot->fd : -1;
+}
+
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE /*hTemplateFile*/) {
   std::string path;
@@ -284,7 +310,19 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   flags |= (write || append) ? O_RDWR : O_RDONLY;
   if (append) flags |= O_APPEND;
   if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
-  mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  // Windows has no signal for a file grown beyond the process's limit: the
+  // write fails, with ERROR_FILE_TOO_LARGE.
+  static const bool kSizeSignalIgnored = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  (void)kSizeSignalIgnored;
+  // A new file is nobody else's to write, whatever the umask; one given a
+  // descriptor is the caller's alone until the descriptor is applied.
+  const SecurityDescriptor* sd =
+      lpSecurityAttributes ? static_cast<const SecurityDescriptor*>(
+                                 lpSecurityAttributes->lpSecurityDescriptor)
+                           : nullptr;
+  mode_t mode = sd                                                 ? 0600
+                : (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444
+                                                                   : 0644;
   bool holdsDelete = !(dwShareMode & FILE_SHARE_DELETE);
 
   // Another caller may create, or delete, the name between two steps; each
@@ -297,11 +335,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       fd = mustCreate ? -1 : OpenRetrying(path, flags, 0);
     }
     if (fd < 0 && (mustCreate || (create && errno == ENOENT))) {
-      fd = holdsDelete ? CreateHeld(path, flags, mode) : -1;
+      fd = holdsDelete ? CreateHeld(path, flags, mode, sd) : -1;
       // O_EXCL makes the file ours: a name taken meanwhile, by a file or a
       // link, fails instead of being opened.
-      if (fd < 0 && errno != EEXIST)
+      if (fd < 0 && errno != EEXIST) {
         fd = OpenRetrying(path, flags | O_CREAT | O_EXCL, mode);
+        if (fd >= 0 && sd) Protect(fd, *sd);
+      }
       if (fd < 0 && errno == EEXIST && !mustCreate) continue;
       created = fd >= 0;
     }

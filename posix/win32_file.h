@@ -36,6 +36,18 @@ bool PosixPath(LPCSTR path, std::string* out);
 int OpenRetrying(const std::string& path, int flags, mode_t mode);
 // Flushes the directory entry of `path` to disk.
 void SyncDirectoryOf(const std::string& path);
+// The descriptor of an open file handle; -1 for any other handle.
+int FileOf(HANDLE handle);
+// `mode` with the permission bits that Windows attributes set: read-only
+// takes every write permission away, its absence gives the owner's back.
+mode_t ModeWithAttributes(mode_t mode, DWORD attributes);
+
+// What a security descriptor holds here (see win32.h).
+struct SecurityDescriptor {
+  uid_t owner;
+  gid_t group;
+  mode_t mode;
+};
 
 // Delete sharing, on locks that belong to an open file description and sit
 // far beyond any data. A handle opened without delete sharing holds kHeld;

@@ -18,6 +18,7 @@ using posix_file::Fail;
 using posix_file::IsReadOnly;
 using posix_file::kDeleting;
 using posix_file::kHeld;
+using posix_file::ModeWithAttributes;
 using posix_file::OpenRetrying;
 using posix_file::PosixPath;
 using posix_file::SyncDirectoryOf;
@@ -90,10 +91,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   // target is never changed through it. Neither has anything to change here.
   if (!S_ISREG(file.st().st_mode)) return TRUE;
   if (file.nodeOnly()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  mode_t mode = file.st().st_mode & 07777;
-  mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-             ? (mode & ~static_cast<mode_t>(0222))
-             : (mode | S_IWUSR);
+  mode_t mode = ModeWithAttributes(file.st().st_mode, dwFileAttributes);
   if (::fchmod(file.fd(), mode) != 0)
     return Fail(ErrorFromErrno(errno, path), FALSE);
   return TRUE;
@@ -155,6 +153,9 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName,
     if (!file->Claim()) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   }
   if (IsReadOnly(replaced.st())) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  // A replacement with other names would hand its new owner and mode to
+  // whatever those names stand for.
+  if (replacement.st().st_nlink > 1) return Fail(ERROR_ACCESS_DENIED, FALSE);
 
   // The replaced file's owner and permission bits; set-id bits are not
   // permissions of a text file and are left behind.
@@ -163,7 +164,8 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName,
   if ((old.st_uid != now.st_uid || old.st_gid != now.st_gid) &&
       ::fchown(replacement.fd(), old.st_uid, old.st_gid) != 0)
     return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (::fchmod(replacement.fd(), old.st_mode & 0777) != 0)
+  if ((old.st_mode & 0777) != (now.st_mode & 07777) &&
+      ::fchmod(replacement.fd(), old.st_mode & 0777) != 0)
     return Fail(ErrorFromErrno(errno, replacementPath), FALSE);
   if (::rename(replacementPath.c_str(), replacedPath.c_str()) != 0)
     return Fail(ErrorFromErrno(errno, replacedPath), FALSE);

@@ -153,6 +153,20 @@ class Errors(unittest.TestCase):
             self.assertEqual(read(previous), b"// kept\n")
             self.assertEqual(sorted(os.listdir(work)), ["previous.mof"])
 
+    def test_dead_captures_temporary_files_are_removed(self):
+        # What captures killed while writing left beside the output goes
+        # with the next capture to it; others' files stay.
+        dead = ["out.mof.0123456789ABCDEF.tmp", "out.mof.12.3.tmp"]
+        kept = ["other.mof.0123456789ABCDEF.tmp", "out.mof.notes.tmp"]
+        with tempfile.TemporaryDirectory() as work:
+            for name in dead + kept:
+                write(os.path.join(work, name), b"")
+            code, _, err = capture(["-o", os.path.join(work, "out.mof"), "Win32_ComputerSystem"],
+                                   MODEL_WMI_REPOSITORY=os.path.join(FIXTURES, "failures.mof"))
+            self.assertEqual((code, err), (0, []))
+            self.assertEqual(sorted(os.listdir(work)), sorted(kept + ["out.mof"]))
+
+
 MOF_TOKEN = re.compile(rb'"(?:[^"\\]|\\.)*"|[-+.\w]+|[{}=;,]')
 MOF_ESCAPE = re.compile(r"\\x([0-9A-F]{4})|\\(.)|(.)", re.S)
 

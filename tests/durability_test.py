@@ -61,10 +61,17 @@ class ModelRuns(unittest.TestCase):
         return environment(Windir=self.windir, MODEL_WMI_REPOSITORY=repository)
 
     def start(self, repository, args=("Item;Name",), prefix=(), limit=None):
+        size_limit = file_size_limit(limit)
+
+        def preexec():
+            # The umask that protects nothing: what a file gets is the
+            # program's choice alone.
+            os.umask(0)
+            if size_limit:
+                size_limit()
         return subprocess.Popen(
             list(prefix) + [BIN] + list(args), env=self.env(repository),
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            preexec_fn=file_size_limit(limit))
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec)
 
     def run_model(self, repository, **kwargs):
         process = self.start(repository, **kwargs)
@@ -148,8 +155,9 @@ class ModelRuns(unittest.TestCase):
     def test_permissions_of_the_results(self):
         repository, new = self.repository(b"p", 2000)
         # name: (owner, mode before, size limit, exit code, Model.txt, mode
-        # afterwards)
+        # afterwards); no owner: no Model.txt before
         cases = {
+            "new file writable by its owner alone": (None, None, None, 0, new, 0o644),
             "owner and mode kept": ((1234, 1234), 0o600, None, 0, new, 0o600),
             "group-readable kept": ((0, 1234), 0o640, None, 0, new, 0o640),
             "read-only replaced, writable afterwards": ((0, 0), 0o444, None, 0, new, 0o644),
@@ -158,13 +166,16 @@ class ModelRuns(unittest.TestCase):
         for name, (owner, mode, limit, code, txt, after) in cases.items():
             with self.subTest(name):
                 self.fresh()
-                os.chown(self.txt, *owner)
-                os.chmod(self.txt, mode)
+                if owner:
+                    os.chown(self.txt, *owner)
+                    os.chmod(self.txt, mode)
+                else:
+                    os.remove(self.txt)
                 got, _ = self.run_model(repository, limit=limit)
                 st = os.stat(self.txt)
                 self.assertEqual((got, read(self.txt), (st.st_uid, st.st_gid),
                                   stat.S_IMODE(st.st_mode)),
-                                 (code, txt, owner, after))
+                                 (code, txt, owner or (0, 0), after))
 
     def test_runs_logging_at_once(self):
         # Two runs, each logging 5,000 failed queries, at the same time.
@@ -225,6 +236,9 @@ class ModelRuns(unittest.TestCase):
         big, big_txt = self.repository(b"big", 5000 if QUICK else 60000)
         small, small_txt = self.repository(b"small", 10)
         self.fresh()
+        # The results are as private as the file they replace from their
+        # first byte on.
+        os.chmod(self.txt, 0o600)
         for attempt in range(20):
             first = self.start(big)
             self.addCleanup(first.kill)
@@ -234,6 +248,8 @@ class ModelRuns(unittest.TestCase):
             first.send_signal(signal.SIGSTOP)
             held = self.temporaries()
             if held:
+                mode = os.stat(os.path.join(self.windir, held[0])).st_mode
+                self.assertEqual(stat.S_IMODE(mode), 0o600)
                 break
             first.send_signal(signal.SIGCONT)
             first.communicate()

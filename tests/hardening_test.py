@@ -181,16 +181,22 @@ class HardeningTest(unittest.TestCase):
                     self.assertIn(b":1:%d: expected a failure code" % (18 + len(operation)),
                                   run.stderr)
 
-    def test_repository_that_is_no_regular_file(self):
+    def test_source_that_is_no_regular_file(self):
         # Refused at once: reading /dev/zero would never end and a FIFO
-        # would wait for a writer for ever.
+        # would wait for a writer for ever; a machine tree that is no folder
+        # would answer nothing.
         fifo = os.path.join(self.root, "repo.fifo")
         os.mkfifo(fifo)
-        for path, reason in ((b"/dev/zero", b"not a regular file"),
-                             (fifo.encode(), b"not a regular file"),
-                             (self.root.encode(), b"Is a directory")):
+        repository, tree = "MODEL_WMI_REPOSITORY", "MODEL_FS_ROOT"
+        for source, path, reason in (
+                (repository, b"/dev/zero", b"not a regular file"),
+                (repository, fifo.encode(), b"not a regular file"),
+                (repository, self.root.encode(), b"Is a directory"),
+                (tree, fifo.encode(), b"Not a directory"),
+                (tree, self.root.encode() + b"/missing", b"No such file or directory")):
             with self.subTest(path=path):
-                run = self.run_model([], path.decode())
+                self.fresh()
+                run = modeltest.run([], self.windir, **{source: path.decode()})
                 self.assertEqual((run.code, run.txt, run.stderr),
                                  (1, PREVIOUS_TXT, path + b": " + reason + b"\n"))
                 self.assertEqual(run.log, b"Failed to connect. Error code = 8004100E\r\n\r\n")

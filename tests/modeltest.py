@@ -73,8 +73,9 @@ def file_size_limit(limit):
         return None
 
     def apply():
-        # A write beyond the limit then fails instead of killing the process.
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        # The signal as a shell's ulimit leaves it, deadly unless the program
+        # ignores it.
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return apply
 

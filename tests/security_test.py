@@ -8,6 +8,7 @@ as `nobody` through setpriv. Every case checks that nothing outside the
 expected files was read, written or changed. Needs root; skipped otherwise.
 """
 
+import fcntl
 import os
 import signal
 import stat
@@ -16,8 +17,8 @@ import sys
 import tempfile
 import unittest
 
-from modeltest import AS_NOBODY, BIN, IS_ROOT, MACHINE_MOF, NOBODY, QUICK, environment, read, \
-    scratch, write
+from modeltest import AS_NOBODY, BIN, CAPTURE, IS_ROOT, MACHINE_MOF, NOBODY, QUICK, \
+    environment, read, scratch, write
 
 MODEL = b'Model = "Contoso Desk 7"\r\n'
 # The other user cannot run a Python installed below /root.
@@ -94,6 +95,40 @@ class OtherUsersFiles(unittest.TestCase):
                         self.assertTrue(stat.S_ISLNK(mode) or stat.S_ISFIFO(mode), path)
                 if code == 0:
                     self.assertEqual(read(os.path.join(windir, "Model.txt")), MODEL)
+
+    def test_hard_links_in_the_windows_directory(self):
+        # Without the kernel's protected_hardlinks (off by default where
+        # systemd does not turn it on) the other user may give any file of
+        # the same file system a second name; root plants it for them here.
+        secret = os.path.join(self.vault, "secret")
+        read_only = os.path.join(self.vault, "read-only")
+        box = "Can not open {}\\%s"
+        # name: (program and arguments, name given, file named, held open
+        # elsewhere so that it cannot be replaced, exit code, messages)
+        cases = {
+            "log": ([BIN], "Model.log", secret, False, 0, [box % "Model.log"]),
+            "results, read-only": ([BIN], "Model.txt", read_only, False, 2,
+                                   [box % "Model.txt"]),
+            "results, held open": ([BIN], "Model.txt", secret, True, 2, [box % "Model.txt"]),
+            "capture's output": ([CAPTURE, "-o", "{}/out.mof", "Win32_ComputerSystem"], "out.mof",
+                                 read_only, False, 2,
+                                 ["model-capture: cannot write {}/out.mof: Access is denied."]),
+        }
+        for name, (command, link, target, held, code, messages) in cases.items():
+            with self.subTest(name):
+                windir = self.shared_directory()
+                os.link(target, os.path.join(windir, link))
+                with open(target) as holder:
+                    if held:  # as the stand-in's handles without delete sharing hold it
+                        fcntl.lockf(holder, fcntl.LOCK_SH, 1, (1 << 63) - 2)
+                    done = subprocess.run(
+                        [arg.format(windir) for arg in command], capture_output=True,
+                        env=environment(Windir=windir, MODEL_WMI_REPOSITORY=MACHINE_MOF),
+                        timeout=30)
+                self.assertEqual((done.returncode, done.stderr.decode().splitlines()),
+                                 (code, [m.format(windir) for m in messages]))
+                self.assertVictimsUntouched()
+                self.assertTrue(os.path.samefile(os.path.join(windir, link), target))
 
     def test_empty_windir_means_the_current_directory(self):
         # Not the file-system root. The run is the other user's, so a wrong

@@ -7,9 +7,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// clang-format off: windows.h first, the others need its types.
 #include <windows.h>
+#include <aclapi.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+// clang-format on
 #else
 #include "posix/com.h"
 #include "posix/wbem/wbemcli.h"

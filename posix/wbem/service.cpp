@@ -2,8 +2,12 @@
 // a namespace, answering from MOF repository files (MODEL_WMI_REPOSITORY,
 // any of their namespaces) or from this machine's live facts (root\cimv2,
 // through the provider interface). No exception leaves a COM call.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <new>
@@ -63,6 +67,16 @@ struct ComState {
   std::map<std::string, std::shared_ptr<Namespace>> others;
 } g_com;
 
+// Whether `path` is a folder; if not, standard error says why.
+bool IsFolder(const char* path) {
+  struct stat st;
+  int error = ::stat(path, &st) != 0 ? errno
+              : S_ISDIR(st.st_mode)  ? 0
+                                     : ENOTDIR;
+  if (error) std::fprintf(stderr, "%s: %s\n", path, std::strerror(error));
+  return error == 0;
+}
+
 // Reads the repository once per COM session, at its first initialisation,
 // so that the injected failures reach every later step of the start-up.
 void ReadNamespaces() {
@@ -83,8 +97,14 @@ void ReadNamespaces() {
       g_com.others[key] = std::move(other);
     }
   } else {
+    // A root that is no folder would answer every question with nothing;
+    // like a repository that cannot be read, it is refused at once.
     const char* root = std::getenv("MODEL_FS_ROOT");
-    ns->provider = posix_wmi::MakeLiveProvider(root ? root : "");
+    if (root && *root && !IsFolder(root)) {
+      ns->loadStatus = WBEM_E_INVALID_NAMESPACE;
+    } else {
+      ns->provider = posix_wmi::MakeLiveProvider(root ? root : "");
+    }
   }
   g_com.ns = std::move(ns);
 }

@@ -92,6 +92,20 @@ class SharingUnderWine(unittest.TestCase):
         self.assertEqual(read(RESULTS), STALE_RESULTS)
         self.assertIn("R", attributes(RESULTS_WINDOWS_PATH))
 
+    def test_files_with_a_second_name_are_left_alone(self):
+        # A hard link may make Model.txt or Model.log another name for
+        # someone else's file: Wine counts the names as Windows does.
+        victim = os.path.join(os.path.dirname(WINDOWS_DIR), "victim.txt")
+        self.addCleanup(os.remove, victim)
+        for path, code in ((RESULTS, 2), (LOG, 0)):
+            with self.subTest(os.path.basename(path)):
+                write(victim, b"someone else's")
+                os.remove(path)
+                os.link(victim, path)
+                self.assertEqual(wine([EXE])[0], code)
+                self.assertEqual(read(victim), b"someone else's")
+                os.remove(path)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
