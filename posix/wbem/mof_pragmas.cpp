@@ -24,6 +24,7 @@ enum class PragmaForm {
 };
 
 struct Pragma {
+  // cppcheck-suppress unusedStructMember ; read through Named() and OneOf()
   const char* name;
   PragmaForm form;
 };
@@ -45,6 +46,7 @@ constexpr Pragma kPragmas[] = {
 
 // The platform calls `#pragma fail` can make fail.
 struct FailableCall {
+  // cppcheck-suppress unusedStructMember ; read through Named() and OneOf()
   const char* name;
   std::optional<HRESULT> InjectedFailures::*slot;
 };
@@ -62,6 +64,7 @@ constexpr FailableCall kFailableCalls[] = {
 enum class ClassFlag { kCreateOnly, kUpdateOnly, kUpdate };
 
 struct ClassFlagName {
+  // cppcheck-suppress unusedStructMember ; read through Named() and OneOf()
   const char* name;
   ClassFlag flag;
 };
