@@ -398,89 +398,6 @@ const std::vector<LiveClass>& Table() {
            {"SocketDesignation", T::kString, SmString<Socket, 0x04>},
        }},
 
-      // ---- classes made of SMBIOS structures ----
-      {"Win32_SystemEnclosure",
-       EnclosureCount,
-       {
-           {"Caption", T::kString, Named<kSystemEnclosure>},
-           {"ChassisTypes", T::kUint16,
-            [](F& f, size_t i) {
-              std::optional<uint8_t> type;
-              if (!f.Smbios()) {
-                uint32_t v;
-                auto text = Dmi(f, "chassis_type");
-                if (text && ParseU32(*text, v) && v < 128)
-                  type = static_cast<uint8_t>(v);
-              } else if (const SmbiosStructure* s = Enclosure(f, i)) {
-                auto b = s->Byte(0x05);
-                if (b) type = *b & 0x7F;
-              }
-              return type ? CimValue{false, {uint64_t{*type}}} : CimValue{};
-            },
-            false, kArray},
-           {"LockPresent", T::kBoolean,
-            [](F& f, size_t i) {
-              const SmbiosStructure* s = Enclosure(f, i);
-              auto b = s ? s->Byte(0x05) : std::nullopt;
-              return Bool(b ? std::optional<bool>(*b & 0x80) : std::nullopt);
-            }},
-           {"Manufacturer", T::kString,
-            SmStringOrDmi<Enclosure, 0x04, kChassisVendor>},
-           {"Name", T::kString, Named<kSystemEnclosure>},
-           {"SerialNumber", T::kString,
-            SmStringOrDmi<Enclosure, 0x07, kChassisSerial>},
-           {"SMBIOSAssetTag", T::kString,
-            SmStringOrDmi<Enclosure, 0x08, kChassisAssetTag>},
-           {"Tag", T::kString,
-            [](F& f, size_t i) {
-              if (!f.Smbios()) return Fixed("System Enclosure 0");
-              return SmTag<Enclosure, kEnclosureTag>(f, i);
-            },
-            kKey},
-           {"Version", T::kString,
-            SmStringOrDmi<Enclosure, 0x06, kChassisVersion>},
-       }},
-      {"Win32_PhysicalMemory",
-       InstalledMemoryCount,
-       {
-           {"BankLabel", T::kString, SmString<Memory, 0x11>},
-           {"Capacity", T::kUint64,
-            SmDecoded<Memory, uint64_t, MemoryCapacityBytes>},
-           {"ConfiguredClockSpeed", T::kUint32, SmSpeed<0x20, 0x58>},
-           {"ConfiguredVoltage", T::kUint32, SmWord<Memory, 0x26>},
-           {"DataWidth", T::kUint16, SmWord<Memory, 0x0A>},
-           {"DeviceLocator", T::kString, SmString<Memory, 0x10>},
-           {"FormFactor", T::kUint16,
-            SmDecoded<Memory, uint16_t, MemoryFormFactor>},
-           {"Manufacturer", T::kString, SmString<Memory, 0x17>},
-           {"PartNumber", T::kString, SmString<Memory, 0x1A>},
-           {"SerialNumber", T::kString, SmString<Memory, 0x18>},
-           {"SMBIOSMemoryType", T::kUint32, SmByte<Memory, 0x12>},
-           {"Speed", T::kUint32, SmSpeed<0x15, 0x54>},
-           {"Tag", T::kString, SmTag<Memory, kMemoryTag>, kKey},
-           {"TotalWidth", T::kUint16, SmWord<Memory, 0x08>},
-           {"TypeDetail", T::kUint16, SmWord<Memory, 0x13>},
-       }},
-      {"Win32_PhysicalMemoryArray",
-       [](F& f) {
-         const SmbiosTable* t = f.Smbios();
-         return t ? t->OfType(16).size() : 0;
-       },
-       {
-           {"Location", T::kUint16,
-            SmDecoded<MemoryArray, uint16_t, ArrayLocation>},
-           {"MaxCapacity", T::kUint32,
-            SmDecoded<MemoryArray, uint32_t, ArrayMaxCapacityKib>},
-           {"MaxCapacityEx", T::kUint64,
-            SmDecoded<MemoryArray, uint64_t, ArrayMaxCapacityExKib>},
-           {"MemoryDevices", T::kUint16, SmWord<MemoryArray, 0x0D>},
-           {"MemoryErrorCorrection", T::kUint16, SmByte<MemoryArray, 0x06>},
-           {"Tag", T::kString, SmTag<MemoryArray, kArrayTag>, kKey},
-           {"Use", T::kUint16, SmByte<MemoryArray, 0x05>},
-       }},
-
-      // ---- devices, network and drives: sysfs, procfs and the ID
-      // databases (ids, net, video, power, mounts) ----
       {"Win32_Battery",
        [](F& f) { return f.Batteries().size(); },
        {
@@ -649,6 +566,90 @@ const std::vector<LiveClass>& Table() {
                   HardwareName(f, VideoHardware(f, i)));
             }},
        }},
+
+      // ---- classes made of SMBIOS structures ----
+      {"Win32_SystemEnclosure",
+       EnclosureCount,
+       {
+           {"Caption", T::kString, Named<kSystemEnclosure>},
+           {"ChassisTypes", T::kUint16,
+            [](F& f, size_t i) {
+              std::optional<uint8_t> type;
+              if (!f.Smbios()) {
+                uint32_t v;
+                auto text = Dmi(f, "chassis_type");
+                if (text && ParseU32(*text, v) && v < 128)
+                  type = static_cast<uint8_t>(v);
+              } else if (const SmbiosStructure* s = Enclosure(f, i)) {
+                auto b = s->Byte(0x05);
+                if (b) type = *b & 0x7F;
+              }
+              return type ? CimValue{false, {uint64_t{*type}}} : CimValue{};
+            },
+            false, kArray},
+           {"LockPresent", T::kBoolean,
+            [](F& f, size_t i) {
+              const SmbiosStructure* s = Enclosure(f, i);
+              auto b = s ? s->Byte(0x05) : std::nullopt;
+              return Bool(b ? std::optional<bool>(*b & 0x80) : std::nullopt);
+            }},
+           {"Manufacturer", T::kString,
+            SmStringOrDmi<Enclosure, 0x04, kChassisVendor>},
+           {"Name", T::kString, Named<kSystemEnclosure>},
+           {"SerialNumber", T::kString,
+            SmStringOrDmi<Enclosure, 0x07, kChassisSerial>},
+           {"SMBIOSAssetTag", T::kString,
+            SmStringOrDmi<Enclosure, 0x08, kChassisAssetTag>},
+           {"Tag", T::kString,
+            [](F& f, size_t i) {
+              if (!f.Smbios()) return Fixed("System Enclosure 0");
+              return SmTag<Enclosure, kEnclosureTag>(f, i);
+            },
+            kKey},
+           {"Version", T::kString,
+            SmStringOrDmi<Enclosure, 0x06, kChassisVersion>},
+       }},
+      {"Win32_PhysicalMemory",
+       InstalledMemoryCount,
+       {
+           {"BankLabel", T::kString, SmString<Memory, 0x11>},
+           {"Capacity", T::kUint64,
+            SmDecoded<Memory, uint64_t, MemoryCapacityBytes>},
+           {"ConfiguredClockSpeed", T::kUint32, SmSpeed<0x20, 0x58>},
+           {"ConfiguredVoltage", T::kUint32, SmWord<Memory, 0x26>},
+           {"DataWidth", T::kUint16, SmWord<Memory, 0x0A>},
+           {"DeviceLocator", T::kString, SmString<Memory, 0x10>},
+           {"FormFactor", T::kUint16,
+            SmDecoded<Memory, uint16_t, MemoryFormFactor>},
+           {"Manufacturer", T::kString, SmString<Memory, 0x17>},
+           {"PartNumber", T::kString, SmString<Memory, 0x1A>},
+           {"SerialNumber", T::kString, SmString<Memory, 0x18>},
+           {"SMBIOSMemoryType", T::kUint32, SmByte<Memory, 0x12>},
+           {"Speed", T::kUint32, SmSpeed<0x15, 0x54>},
+           {"Tag", T::kString, SmTag<Memory, kMemoryTag>, kKey},
+           {"TotalWidth", T::kUint16, SmWord<Memory, 0x08>},
+           {"TypeDetail", T::kUint16, SmWord<Memory, 0x13>},
+       }},
+      {"Win32_PhysicalMemoryArray",
+       [](F& f) {
+         const SmbiosTable* t = f.Smbios();
+         return t ? t->OfType(16).size() : 0;
+       },
+       {
+           {"Location", T::kUint16,
+            SmDecoded<MemoryArray, uint16_t, ArrayLocation>},
+           {"MaxCapacity", T::kUint32,
+            SmDecoded<MemoryArray, uint32_t, ArrayMaxCapacityKib>},
+           {"MaxCapacityEx", T::kUint64,
+            SmDecoded<MemoryArray, uint64_t, ArrayMaxCapacityExKib>},
+           {"MemoryDevices", T::kUint16, SmWord<MemoryArray, 0x0D>},
+           {"MemoryErrorCorrection", T::kUint16, SmByte<MemoryArray, 0x06>},
+           {"Tag", T::kString, SmTag<MemoryArray, kArrayTag>, kKey},
+           {"Use", T::kUint16, SmByte<MemoryArray, 0x05>},
+       }},
+
+      // ---- devices, network and drives: sysfs, procfs and the ID
+      // databases (ids, net, video, power, mounts) ----
   };
   return table;
 }
@@ -679,6 +680,16 @@ const std::vector<LiveAncestor>& Ancestors() {
       {"Win32_NetworkAdapter", "CIM_NetworkAdapter", {}},
       {"Win32_NetworkAdapterConfiguration", "CIM_Setting", {}},
       {"Win32_VideoController", "CIM_PCVideoController", {}},
+      {"Win32_SystemEnclosure", "CIM_Chassis", {}},
+      {"Win32_PhysicalMemory", "CIM_PhysicalMemory", {}},
+      {"Win32_PhysicalMemoryArray", "CIM_PhysicalPackage", {}},
+      {"CIM_Chassis", "CIM_PhysicalFrame", {"ChassisTypes"}},
+      {"CIM_PhysicalFrame", "CIM_PhysicalPackage", {"LockPresent"}},
+      {"CIM_PhysicalMemory",
+       "CIM_Chip",
+       {"BankLabel", "Capacity", "DataWidth", "Speed", "TotalWidth"}},
+      {"CIM_Chip", "CIM_PhysicalComponent", {"FormFactor"}},
+      {"CIM_PhysicalComponent", "CIM_PhysicalElement", {}},
       {"CIM_Battery",
        "CIM_LogicalDevice",
        {"BatteryStatus", "Chemistry", "DesignCapacity", "DesignVoltage",
@@ -710,7 +721,7 @@ const std::vector<LiveAncestor>& Ancestors() {
         "TotalVisibleMemorySize", "Version"}},
       {"CIM_PhysicalElement",
        "CIM_ManagedSystemElement",
-       {"Manufacturer", "SerialNumber", "Version"}},
+       {"Manufacturer", "PartNumber", "SerialNumber", "Tag", "Version"}},
       {"CIM_PhysicalPackage", "CIM_PhysicalElement", {}},
       {"CIM_Processor", "CIM_LogicalDevice", {"MaxClockSpeed"}},
       {"CIM_Product",

@@ -308,14 +308,22 @@ TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
   auto provider = MakeLiveProvider(Machine("desktop"));
   const ClassDef* device = provider->FindClass("cim_logicaldevice");
   ASSERT_NE(device, nullptr);
-  ASSERT_EQ(device->properties[1].name, "DeviceID");
+  size_t deviceId = 0;
+  while (deviceId < device->properties.size() &&
+         device->properties[deviceId].name != "DeviceID")
+    ++deviceId;
+  ASSERT_LT(deviceId, device->properties.size());
   std::vector<std::shared_ptr<const Instance>> out;
-  ASSERT_EQ(provider->Instances(*device, {{1}}, out), S_OK);
+  ASSERT_EQ(provider->Instances(*device, {{deviceId}}, out), S_OK);
   std::vector<std::string> classes;
   for (const auto& inst : out) classes.push_back(inst->cls->name);
-  EXPECT_EQ(classes,
-            (std::vector<std::string>{"Win32_CDROMDrive", "Win32_CDROMDrive",
-                                      "Win32_DiskDrive", "Win32_Processor"}));
+  EXPECT_EQ(
+      classes,
+      (std::vector<std::string>{
+          "Win32_CDROMDrive", "Win32_CDROMDrive", "Win32_DiskDrive",
+          "Win32_Processor", "Win32_LogicalDisk", "Win32_LogicalDisk",
+          "Win32_LogicalDisk", "Win32_LogicalDisk", "Win32_NetworkAdapter",
+          "Win32_NetworkAdapter", "Win32_VideoController"}));
   const ClassDef* processor = provider->FindClass("CIM_Processor");
   ASSERT_NE(processor, nullptr);
   std::vector<std::string> names;
@@ -393,13 +401,13 @@ TEST(LiveMachines, SmbiosClasses) {
       {"server",
        "Win32_SystemEnclosure",
        enclosure,
-       {"ChassisTypes=17\nLockPresent=FALSE\nManufacturer=Supermicro\n"
+       {"ChassisTypes={17}\nLockPresent=FALSE\nManufacturer=Supermicro\n"
         "SerialNumber=0123456789\nSMBIOSAssetTag=To be filled by O.E.M.\n"
         "Tag=System Enclosure 0\n"}},
       {"laptop",
        "Win32_SystemEnclosure",
        {"Caption", "ChassisTypes", "Name"},
-       {"Caption=System Enclosure\nChassisTypes=10\n"
+       {"Caption=System Enclosure\nChassisTypes={10}\n"
         "Name=System Enclosure\n"}},
       {"armboard", "Win32_SystemEnclosure", enclosure, {}},
       {"server",
@@ -420,13 +428,13 @@ TEST(LiveMachines, SmbiosClasses) {
       {"laptop",
        "Win32_BIOS",
        bios,
-       {"BIOSVersion=LENOVO - 1620,N32ET86W (1.62 )\nSMBIOSMajorVersion=3\n"
+       {"BIOSVersion={LENOVO - 1620,N32ET86W (1.62 )}\nSMBIOSMajorVersion=3\n"
         "SMBIOSMinorVersion=3\nSMBIOSPresent=TRUE\n"
         "SystemBiosMajorVersion=1\nSystemBiosMinorVersion=62\n"}},
       {"vm",
        "Win32_BIOS",
        bios,
-       {"BIOSVersion=6.00\nSMBIOSMajorVersion=2\nSMBIOSMinorVersion=7\n"
+       {"BIOSVersion={6.00}\nSMBIOSMajorVersion=2\nSMBIOSMinorVersion=7\n"
         "SMBIOSPresent=TRUE\nSystemBiosMajorVersion=4\n"
         "SystemBiosMinorVersion=6\n"}},
       {"armboard",
