@@ -83,11 +83,18 @@ void DecodeCp1252(std::string_view bytes, std::string* out) {
 
 }  // namespace
 
-bool MofErrors::FailAt(int line, int col, const std::string& message) {
+bool MofErrors::FailAt(int line, int col, const std::string& message,
+                       const std::string* plain) {
   if (text_.empty() || line < line_ || (line == line_ && col < col_)) {
     line_ = line, col_ = col;
     text_ = std::string(fileName_) + ":" + std::to_string(line) + ":" +
-            std::to_string(col) + ": " + message;
+            std::to_string(col) + ": ";
+    if (!guarded_)
+      text_ += message;
+    else
+      text_ += plain ? *plain
+                     : "expected a MOF declaration or pragma; the file is not "
+                       "MOF text";
   }
   return false;
 }

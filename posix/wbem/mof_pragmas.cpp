@@ -125,6 +125,7 @@ bool Parser::ParsePragma() {
   if (!ParseStrings(text)) return false;
   if (pragma->form == PragmaForm::kFail) return ParseFail(at, text);
   if (!ExpectPunct(')')) return false;
+  src_->errors.Guard(false);  // a whole pragma: the file is MOF
   if (pragma->form == PragmaForm::kNamespace) return SetNamespace(at, text);
   if (pragma->form == PragmaForm::kInclude) return Include(at, text);
   return true;
@@ -165,6 +166,7 @@ bool Parser::ParseDelete(bool instance) {
     return Fail(flag, "expected FAIL or NOFAIL, found '" +
                           std::string(flag.text) + "'");
   if (!ExpectPunct(')')) return false;
+  src_->errors.Guard(false);
   std::string target = Utf16ToUtf8(text);
   if (!instance) {
     if (!provider_->DeleteClass(target) && mustExist)
@@ -231,6 +233,9 @@ bool Parser::Include(const Token& at, const std::u16string& name) {
   if (reading_.size() > static_cast<size_t>(kMaxIncludeDepth))
     return Fail(at, "included files nested more than " +
                         std::to_string(kMaxIncludeDepth) + " deep");
+  if (++includes_ > kMaxIncludes)
+    return Fail(at, "more than " + std::to_string(kMaxIncludes) +
+                        " files included, counting each inclusion");
   std::string bytes, why;
   FileId id;
   size_t room = kMaxRepositoryBytes - std::min(bytesRead_, kMaxRepositoryBytes);
@@ -258,9 +263,7 @@ MofNamespace* Parser::NamespaceAt(const std::string& path) {
   auto [it, added] = namespaces_.emplace(LowerName(path), nullptr);
   if (added) {
     it->second = std::make_unique<MofNamespace>();
-    std::string ignored;  // the system classes are well formed
-    for (const MofNamespace::Declaration& decl : SystemClasses())
-      it->second->Declare(decl, ignored, nullptr);
+    it->second->SetSystemClasses(&SystemClasses());
   }
   return it->second.get();
 }
