@@ -90,8 +90,10 @@ class MofLexer {
   bool LexCharacter(std::u16string& out);
   void LexString(Token& t);
   void LexChar(Token& t);
+  // The lexer's messages quote nothing of the text but an unexpected
+  // character, which it words for a guarded text itself.
   bool FailAt(int line, int col, const std::string& message) {
-    return errors_.FailAt(line, col, message);
+    return errors_.FailAt(line, col, message, &message);
   }
   bool Fail(const Token& at, const std::string& message) {
     return FailAt(at.line, at.col, message);

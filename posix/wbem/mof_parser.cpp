@@ -101,6 +101,9 @@ bool Parser::FailAt(int line, int col, const std::string& message) {
 bool Parser::Fail(const Token& at, const std::string& message) {
   return FailAt(at.line, at.col, message);
 }
+bool Parser::FailPlain(const Token& at, const std::string& message) {
+  return src_->errors.FailAt(at.line, at.col, message, &message);
+}
 std::string Parser::Where(const Token& at) const {
   return src_->fileName + ":" + std::to_string(at.line) + ":" +
          std::to_string(at.col);

@@ -109,6 +109,8 @@ class Parser {
   bool ParseStatements();
   bool FailAt(int line, int col, const std::string& message);
   bool Fail(const Token& at, const std::string& message);
+  // For a message that quotes nothing of the file, even a guarded one.
+  bool FailPlain(const Token& at, const std::string& message);
   std::string Where(const Token& at) const;
   std::string Found(const Token& t) const;
   bool Expected(const std::string& what, const std::string& about = {});

@@ -135,7 +135,8 @@ bool Parser::ParsePragma() {
 // one for an operation counts.
 bool Parser::ParseFail(const Token& at, const std::u16string& operation) {
   const FailableCall* call = Named(kFailableCalls, Utf16ToUtf8(operation));
-  if (!call) return Fail(at, "expected an operation: " + OneOf(kFailableCalls));
+  if (!call)
+    return FailPlain(at, "expected an operation: " + OneOf(kFailableCalls));
   HRESULT code = 0;
   if (!ExpectPunct(',')) return false;
   Token codeAt = Peek();
@@ -143,9 +144,9 @@ bool Parser::ParseFail(const Token& at, const std::u16string& operation) {
   // A call that succeeds hands out an object, so an injected success
   // would hand out none where the caller may rely on one.
   if (!FAILED(code))
-    return Fail(codeAt,
-                "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
-                "inject");
+    return FailPlain(codeAt,
+                     "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
+                     "inject");
   if (!ExpectPunct(')')) return false;
   failures_.*(call->slot) = code;
   return true;
