@@ -40,27 +40,21 @@ def wide(n):
 
 
 def family(n):
-    return ('class Big {\n' + ''.join('  uint32 P%d;\n' % i for i in range(2000)) + '};\n'
-            + ''.join('class S%d : Big {};\n' % i for i in range(n)))
+    return wide(2000).split('instance')[0] + ''.join('class S%d : Wide {};\n' % i for i in range(n))
 
 
-def adding_chain(n):
-    return 'class A0 { uint32 P0; };\n' + ''.join(
-        'class A%d : A%d { uint32 P%d; };\n' % (i, i - 1, i) for i in range(1, n))
+def grows(n):
+    return 'class A0 {};\n' + ''.join('class A%d : A%d { uint32 P%d; };\n' % (i, i - 1, i)
+                                       for i in range(1, n))
 
 
-def namespaces(n):
-    return ''.join('instance of __Namespace { Name = "N%d"; };\n' % i for i in range(n))
+def repeated(template):
+    return lambda n: ''.join(template % {'i': i} for i in range(n))
 
 
 def deletions(n):
-    return ('class K { [key] uint32 Id; };\n'
-            + ''.join('instance of K { Id = %d; };\n' % i for i in range(n))
-            + ''.join('#pragma deleteinstance("K.Id=%d", FAIL)\n' % i for i in range(n)))
-
-
-def undeclared(n):
-    return ''.join('instance of Open { P%d = 1; };\n' % i for i in range(n))
+    return ('class K { [key] uint32 Id; };\n' + repeated('instance of K { Id = %(i)d; };\n')(n)
+            + repeated('#pragma deleteinstance("K.Id=%(i)d", FAIL)\n')(n))
 
 
 def cpu_ms(build, repository, args, windir):
@@ -88,10 +82,12 @@ def main():
         ('classes in a chain, queried at the root', chain, 2000, ['C0;Id']),
         ('properties of one class, all set and queried', wide, 10000, ['Wide;*']),
         ('subclasses of a class of 2,000 properties', family, 500, []),
-        ('classes in a chain, a property added by each', adding_chain, 2000, []),
-        ('instances of __Namespace', namespaces, 4000, []),
+        ('classes in a chain, a property added by each', grows, 2000, []),
+        ('instances of __Namespace',
+         repeated('instance of __Namespace { Name = "N%(i)d"; };\n'), 4000, []),
         ('instances, then #pragma deleteinstance of each', deletions, 4000, []),
-        ('instances of an undeclared class, a property each', undeclared, 1000, []),
+        ('instances of an undeclared class, a property each',
+         repeated('instance of Open { P%(i)d = 1; };\n'), 1000, []),
     ]
     print('Ten times the input, whole runs (CPU time, median of %d; largest'
           ' resident memory)' % RUNS)
