@@ -222,9 +222,19 @@ bool Parser::ParseOpenValue(const ClassDef& cls, const Token& name,
   } else if (!ParseValue(prop, value, depth)) {
     return false;
   }
+  // An instance of the class embedded in the value may have named the
+  // property meanwhile.
+  if (index == MofNamespace::npos) {
+    index = provider_->PropertyIndex(cls, prop.name);
+    if (index != MofNamespace::npos && provider_->TypeKnown(cls, index) &&
+        (cls.properties[index].type != prop.type ||
+         cls.properties[index].isArray != prop.isArray))
+      return Fail(name, "property " + prop.name + " of class " + cls.name +
+                            " holds values of another type");
+  }
   if (index == MofNamespace::npos)
     index = provider_->AddOpenProperty(cls, prop, !null);
-  else if (!null)
+  else if (!null && !provider_->TypeKnown(cls, index))
     provider_->SetType(cls, index, prop.type, prop.isArray);
   return true;
 }
