@@ -3,6 +3,7 @@
 // Everything obtained from WMI is released here, on every path.
 #include "capture/capture.h"
 
+#include <unordered_set>
 #include <utility>
 
 #include "capture/mof_text.h"
@@ -28,12 +29,24 @@ struct CapturedClass {
   std::string instances;
   // Why the declaration was not read from a class object, for a comment.
   std::string note;
+  uint64_t savedIn = 0;  // the AddClass that saved `properties` last
 };
 
 namespace {
 
 // Embedded objects nested deeper than the MOF reader takes are refused.
 constexpr int kMaxDepth = 32;
+// The most text the MOF reader takes; an object reached along many paths
+// (a value embedding another twice, that one the next twice, ...) would
+// otherwise be written once for each path until memory runs out.
+constexpr size_t kMaxTextBytes = size_t{256} << 20;
+
+std::string LowerName(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -138,9 +151,22 @@ MofCapture::MofCapture(IWbemServices* services, Redactor* redactor)
 MofCapture::~MofCapture() = default;
 
 CapturedClass* MofCapture::Find(const std::string& name) const {
-  for (const auto& cls : classes_)
-    if (SameName(cls->name, name)) return cls.get();
-  return nullptr;
+  auto it = byName_.find(LowerName(name));
+  return it == byName_.end() ? nullptr : it->second;
+}
+
+CapturedClass* MofCapture::NewClass(const std::string& name) {
+  classes_.push_back(std::make_unique<CapturedClass>());
+  classes_.back()->name = name;
+  byName_[LowerName(name)] = classes_.back().get();
+  return classes_.back().get();
+}
+
+// Keeps what a failing AddClass must restore of a class it changes, once.
+void MofCapture::Save(CapturedClass& cls) {
+  if (cls.savedIn == adding_) return;
+  cls.savedIn = adding_;
+  saved_.emplace_back(&cls, cls.properties);
 }
 
 // Merges the properties of a class object's walk into `cls`: types, the
@@ -148,6 +174,7 @@ CapturedClass* MofCapture::Find(const std::string& name) const {
 // to. A qualifier that cannot be read is taken as absent.
 HRESULT MofCapture::ReadDefinition(IWbemClassObject* object,
                                    CapturedClass& cls) {
+  Save(cls);
   HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
   if (FAILED(hr)) return hr;
   for (;;) {
@@ -209,24 +236,19 @@ HRESULT MofCapture::AddClass(const std::string& name) {
   CapturedClass* existing = Find(spelled);
   if (existing && existing->requested) return S_OK;  // asked for twice
 
-  // What a failure must restore: the classes met so far as they were.
-  struct Saved {
-    std::vector<CapturedProperty> properties;
-    bool requested;
-    size_t instances;
-  };
-  std::vector<Saved> saved;
-  for (const auto& cls : classes_)
-    saved.push_back({cls->properties, cls->requested, cls->instances.size()});
+  // What a failure must restore: the classes met so far as they were. Only
+  // the classes this call changes are saved, as it changes them.
+  ++adding_;
+  saved_.clear();
+  size_t classCount = classes_.size();
   size_t lossCount = losses_.size();
+  size_t textBytes = textBytes_;
 
-  CapturedClass* cls = existing;
-  if (!cls) {
-    classes_.push_back(std::make_unique<CapturedClass>());
-    cls = classes_.back().get();
-    cls->name = spelled;
-  }
+  CapturedClass* cls = existing ? existing : NewClass(spelled);
+  size_t instanceBytes = cls->instances.size();
   cls->requested = true;
+  nesting_ = 0;
+  tooMuchText_ = false;
   HRESULT hr = definition.p ? ReadDefinition(definition.p, *cls) : S_OK;
   if (hr == S_OK) hr = AppendInstances(*cls, spelled);
   if (hr == S_OK && !definition.p)
@@ -239,13 +261,20 @@ HRESULT MofCapture::AddClass(const std::string& name) {
   // Without a class object, a query that fails too means no such class.
   if (!definition.p) hr = found;
 
-  classes_.resize(saved.size());
-  for (size_t i = 0; i < saved.size(); ++i) {
-    classes_[i]->properties = std::move(saved[i].properties);
-    classes_[i]->requested = saved[i].requested;
-    classes_[i]->instances.resize(saved[i].instances);
-  }
+  for (auto& [changed, properties] : saved_)
+    changed->properties = std::move(properties);
+  saved_.clear();
+  cls->requested = false;
+  cls->instances.resize(instanceBytes);
+  for (size_t i = classCount; i < classes_.size(); ++i)
+    byName_.erase(LowerName(classes_[i]->name));
+  classes_.resize(classCount);
   losses_.resize(lossCount);
+  textBytes_ = textBytes;
+  if (tooMuchText_)
+    losses_.push_back(spelled + ": more than the " +
+                      std::to_string(kMaxTextBytes) +
+                      " bytes of MOF text a replay reads; not captured");
   return hr;
 }
 
@@ -270,7 +299,9 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
       std::string text = "instance of " + cls.name + "\n{\n";
       HRESULT walk = AppendObject(text, object.p, cls, 1);
       if (walk != S_OK) return walk;
-      cls.instances += text + "};\n\n";
+      text += "};\n\n";
+      textBytes_ += text.size();
+      cls.instances += text;
     }
     if (hr != WBEM_S_NO_ERROR) return S_OK;
   }
@@ -282,10 +313,16 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
 // walks the properties in the order they are declared.
 HRESULT MofCapture::AppendObject(std::string& out, IWbemClassObject* object,
                                  CapturedClass& cls, int depth) {
+  Save(cls);
   HRESULT hr = object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
   if (FAILED(hr)) return hr;
   std::vector<size_t> walked;
   for (;;) {
+    if (textBytes_ + out.size() > kMaxTextBytes) {
+      tooMuchText_ = true;
+      hr = WBEM_E_OUT_OF_MEMORY;
+      break;
+    }
     Bstr name;
     Variant value;
     CIMTYPE type = 0;
@@ -378,7 +415,9 @@ HRESULT MofCapture::AppendEmbedded(std::string& out, IUnknown* unknown,
     out += "NULL";
     return S_OK;
   }
-  if (depth >= kMaxDepth) return WBEM_E_FAILED;
+  // Levels of embedding, not of indentation: an array adds one of the
+  // latter only.
+  if (nesting_ >= kMaxDepth) return WBEM_E_FAILED;
   Com<IWbemClassObject> object;
   HRESULT hr = unknown->QueryInterface(IID_IWbemClassObject,
                                        reinterpret_cast<void**>(&object.p));
@@ -389,7 +428,9 @@ HRESULT MofCapture::AppendEmbedded(std::string& out, IUnknown* unknown,
   out += "instance of " + cls->name + "\n";
   Indent(out, depth);
   out += "{\n";
+  ++nesting_;
   hr = AppendObject(out, object.p, *cls, depth + 1);
+  --nesting_;
   if (hr != S_OK) return hr;
   Indent(out, depth);
   out += "}";
@@ -407,47 +448,53 @@ HRESULT MofCapture::EmbeddedClass(IWbemClassObject* object,
   std::string className = Utf8Of(name.v.bstrVal);
   *cls = Find(className);
   if (*cls) return S_OK;
-  auto created = std::make_unique<CapturedClass>();
-  created->name = className;
+  *cls = NewClass(className);
   Com<IWbemClassObject> definition;
   if (SUCCEEDED(services_->GetObject(name.v.bstrVal, 0, nullptr, &definition.p,
                                      nullptr)) &&
       definition.p)
-    ReadDefinition(definition.p, *created);
-  classes_.push_back(std::move(created));
-  *cls = classes_.back().get();
+    ReadDefinition(definition.p, **cls);
   return S_OK;
 }
 
 // Declarations come first, a referenced class before the class that refers
 // to it, and an empty one for a class that is referred to but not
-// captured; then the instances, class by class.
+// captured; then the instances, class by class. The walk keeps its own
+// stack: a chain of references may be as long as the classes are many.
 std::string MofCapture::Text() const {
+  enum class Mark { kNew, kOpen, kDone };
+  std::unordered_map<const CapturedClass*, Mark> marks;
   std::vector<const CapturedClass*> order;
   std::vector<std::string> missing;
-  std::vector<const CapturedClass*> visiting;
-  auto visit = [&](const CapturedClass* cls, auto& self) -> void {
-    for (const CapturedClass* seen : order)
-      if (seen == cls) return;
-    for (const CapturedClass* open : visiting)
-      if (open == cls) return;  // a cycle: the reader must take it as is
-    visiting.push_back(cls);
-    for (const CapturedProperty& p : cls->properties) {
+  std::unordered_set<std::string> missingNames;  // lower case
+  // A class and the index of the next property to follow from it.
+  std::vector<std::pair<const CapturedClass*, size_t>> stack;
+  for (const auto& root : classes_) {
+    if (marks[root.get()] != Mark::kNew) continue;
+    marks[root.get()] = Mark::kOpen;
+    stack.emplace_back(root.get(), 0);
+    while (!stack.empty()) {
+      auto& [cls, next] = stack.back();
+      if (next == cls->properties.size()) {
+        marks[cls] = Mark::kDone;
+        order.push_back(cls);
+        stack.pop_back();
+        continue;
+      }
+      const CapturedProperty& p = cls->properties[next++];
       if ((p.type & ~CIM_FLAG_ARRAY) != CIM_REFERENCE || p.boundClass.empty())
         continue;
       if (const CapturedClass* target = Find(p.boundClass)) {
-        self(target, self);
-        continue;
+        // An open one is a cycle: the reader must take it as is.
+        if (marks[target] == Mark::kNew) {
+          marks[target] = Mark::kOpen;
+          stack.emplace_back(target, 0);
+        }
+      } else if (missingNames.insert(LowerName(p.boundClass)).second) {
+        missing.push_back(p.boundClass);
       }
-      bool known = false;
-      for (const std::string& m : missing)
-        known = known || SameName(m, p.boundClass);
-      if (!known) missing.push_back(p.boundClass);
     }
-    visiting.pop_back();
-    order.push_back(cls);
-  };
-  for (const auto& cls : classes_) visit(cls.get(), visit);
+  }
 
   std::string out;
   for (const std::string& name : missing)

@@ -6,14 +6,18 @@
 // nothing outside itself.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "wmi/platform.h"
 
 struct CapturedClass;
 class Redactor;
+struct CapturedProperty;
 
 class MofCapture {
  public:
@@ -33,12 +37,15 @@ class MofCapture {
   // order added. UTF-8, "\n" line ends.
   std::string Text() const;
 
-  // Values that MOF cannot carry and that were written as NULL, one line
-  // each ("Class.Property: why").
+  // Values that MOF cannot carry and that were written as NULL, and classes
+  // whose text would outgrow what a replay reads, one line each
+  // ("Class.Property: why", "Class: why").
   const std::vector<std::string>& Losses() const { return losses_; }
 
  private:
   CapturedClass* Find(const std::string& name) const;
+  CapturedClass* NewClass(const std::string& name);
+  void Save(CapturedClass& cls);
   HRESULT ReadDefinition(IWbemClassObject* object, CapturedClass& cls);
   HRESULT AppendInstances(CapturedClass& cls, const std::string& queryName);
   HRESULT AppendObject(std::string& out, IWbemClassObject* object,
@@ -53,5 +60,12 @@ class MofCapture {
   // Every class declared, in the order first met; those added by AddClass
   // carry their instances.
   std::vector<std::unique_ptr<CapturedClass>> classes_;
+  std::unordered_map<std::string, CapturedClass*> byName_;  // lower case
   std::vector<std::string> losses_;
+  size_t textBytes_ = 0;  // of every class's instances
+  int nesting_ = 0;       // embedded objects around the one being written
+  bool tooMuchText_ = false;
+  // The AddClass under way, and the properties it changed as they were.
+  uint64_t adding_ = 0;
+  std::vector<std::pair<CapturedClass*, std::vector<CapturedProperty>>> saved_;
 };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "text/utf.h"
 
@@ -169,7 +170,16 @@ HRESULT AppendScalar(std::string& out, const VARIANT& value, CIMTYPE type) {
         out += "NULL";
         return S_FALSE;
       }
-      AppendNumber(out, v);
+      // Whole reals beyond 64 bits go in exponent form, since a reader
+      // takes digits alone for an integer.
+      char buffer[32];
+      auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+      std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
+      if (text.find_first_of(".e") == std::string_view::npos &&
+          text.size() > 19)
+        result = std::to_chars(buffer, buffer + sizeof buffer, v,
+                               std::chars_format::scientific);
+      out.append(buffer, result.ptr);
       return S_OK;
     }
     case CIM_BOOLEAN:

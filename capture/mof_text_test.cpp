@@ -99,6 +99,7 @@ TEST(MofText, ScalarsReadBackToTheSameValue) {
       {Real4(0.1f), CIM_REAL32, S_OK, "0.10000000149011612"},
       {Real8(-2.25), CIM_REAL64, S_OK, "-2.25"},
       {Real8(1e300), CIM_REAL64, S_OK, "1e+300"},
+      {Real4(-3.4028235e19f), CIM_REAL32, S_OK, "-3.4028235612225536e+19"},
       {Real8(-0.0), CIM_REAL64, S_OK, "-0"},
       {Real8(std::numeric_limits<double>::infinity()), CIM_REAL64, S_FALSE,
        "NULL"},

@@ -44,7 +44,7 @@ bool IsLocatedError(const std::string& error) {
 size_t Touch(const posix_wmi::Instance& instance, int depth) {
   using posix_wmi::CimScalar;
   FUZZ_CHECK(instance.cls);
-  FUZZ_CHECK(instance.values.size() == instance.cls->properties.size());
+  FUZZ_CHECK(instance.values.size() <= instance.cls->properties.size());
   size_t total = 0;
   for (const posix_wmi::CimValue& value : instance.values) {
     FUZZ_CHECK(!value.isNull || value.items.empty());

@@ -109,6 +109,36 @@ class RoundTrips(unittest.TestCase):
         self.assertEqual((code, err), (0, []))
         self.assertEqual(body(second).decode(), body(first).decode())
 
+    def test_what_the_reader_takes_the_capture_writes(self):
+        # Embedded objects as deep as the reader takes, in arrays too, and a
+        # property whose name is a word of the grammar: each capture reads
+        # back, and capturing it again gives the same text.
+        def nested(depth, array):
+            value = ("{%s}" if array else "%s") % (
+                "" if depth == 0 else "instance of Link { Next = %s; }" % nested(depth - 1, array))
+            return value if value != "" else "NULL"
+        cases = {
+            "objects 32 deep": "class Link { object Next; };\n"
+                               "instance of Top { K = 1; Next = %s; };" % nested(32, False),
+            "arrays 32 deep": "class Link { object Next[]; };\n"
+                              "instance of Top { K = 1; Next = %s; };" % nested(32, True),
+            "a property named ref": "class Link { object ref; };\n"
+                                    "instance of Top { K = 1; Next = instance of Link {"
+                                    " ref = instance of Link { ref = NULL; }; }; };",
+        }
+        for what, text in cases.items():
+            with self.subTest(what), tempfile.TemporaryDirectory() as work:
+                source = os.path.join(work, "source.mof")
+                write(source, b"class Top { [key] uint32 K; object Next%s; };\n%s\n" % (
+                    b"[]" if "arrays" in what else b"", text.encode()))
+                code, first, err = capture(["Top"], MODEL_WMI_REPOSITORY=source)
+                self.assertEqual((code, err), (0, []))
+                path = os.path.join(work, "first.mof")
+                write(path, first)
+                code, second, err = capture(["Top"], MODEL_WMI_REPOSITORY=path)
+                self.assertEqual((code, err), (0, []))
+                self.assertEqual(body(second).decode(), body(first).decode())
+
 
 class Errors(unittest.TestCase):
     maxDiff = None
@@ -132,6 +162,23 @@ class Errors(unittest.TestCase):
             write(path, out)
             self.assertEqual(model([], MODEL_WMI_REPOSITORY=path),
                              b'Model = "Failing"\r\n')
+
+    def test_an_object_reached_along_many_paths_stops_the_capture(self):
+        # Thirty objects, each holding the one before twice: 2^29 copies.
+        text = 'class E0 { string S; };\ninstance of E0 as $A0 { S = "x"; };\n'
+        for i in range(1, 30):
+            text += "class E%d { object A; object B; };\n" % i
+            text += "instance of E%d as $A%d { A = $A%d; B = $A%d; };\n" % (i, i, i - 1, i - 1)
+        text += "class Top { object O; };\ninstance of Top { O = $A29; };\n"
+        with tempfile.TemporaryDirectory() as work:
+            path = os.path.join(work, "bomb.mof")
+            write(path, text.encode())
+            code, out, err = capture(["Top"], MODEL_WMI_REPOSITORY=path)
+        self.assertEqual((code, err), (1, [
+            "model-capture: Top: WBEM_E_OUT_OF_MEMORY (0x80041006)",
+            "model-capture: Top: more than the 268435456 bytes of MOF text a replay reads; "
+            "not captured"]))
+        self.assertNotIn(b"instance of Top", out)
 
     def test_output_not_written(self):
         repository = os.path.join(FIXTURES, "failures.mof")

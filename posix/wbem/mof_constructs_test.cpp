@@ -227,9 +227,10 @@ instance of Disk { Name = "D:"; Later = 7; Extra = FALSE; };
   }
   auto all = InstancesOf(repo, "Disk");
   ASSERT_EQ(all.size(), 2u);
+  // Values stop short of properties an open class gained later: NULL.
   for (const auto& inst : all)
-    EXPECT_EQ(inst->values.size(), disk.properties.size());
-  EXPECT_TRUE(all[0]->values[13].isNull);  // named only by the second
+    EXPECT_LE(inst->values.size(), disk.properties.size());
+  EXPECT_TRUE(all[0]->values.size() <= 13 || all[0]->values[13].isNull);
   EXPECT_EQ(std::get<int64_t>(Item(*all[1], 11)), 7);
   EXPECT_EQ(repo.provider->FindClass("Piece")->properties[0].type,
             CimType::kSint32);
@@ -283,6 +284,31 @@ instance of Link { Of = $L; Whole = $O; };
       {"class C { uint32 U; };\ninstance of C as $A { U = $A; };",
        "2:27: expected a value for uint32 property U, found '$A'"},
   });
+}
+
+// "ref" after "object" is the name when no name follows it, as a capture
+// writes a property of that name.
+TEST(MofClasses, ReadRefAsANameWhereNoNameFollows) {
+  const struct {
+    const char* text;
+    CimType type;
+    bool isArray;
+  } cases[] = {
+      {"class C { object ref; };", CimType::kObject, false},
+      {"class C { object ref[] = {}; };", CimType::kObject, true},
+      {"class C { C ref ref; };", CimType::kReference, false},
+      {"class C { uint32 M(object ref); object ref; };", CimType::kObject,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    MofRepository repo = MustParse(c.text);
+    const ClassDef* cls = repo.provider->FindClass("C");
+    ASSERT_TRUE(cls && cls->properties.size() == 1);
+    EXPECT_EQ(cls->properties[0].name, "ref");
+    EXPECT_EQ(cls->properties[0].type, c.type);
+    EXPECT_EQ(cls->properties[0].isArray, c.isArray);
+  }
 }
 
 }  // namespace

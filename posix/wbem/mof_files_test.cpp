@@ -157,6 +157,60 @@ TEST_F(MofFiles, ReadsAListAsSeparateCompilations) {
   EXPECT_EQ(error_, ":: no repository file named");
 }
 
+// A file that is no MOF text, named as a repository or included, is never
+// quoted: its name, the place and what was expected, nothing of its text.
+// Once it has shown a whole statement, a refusal quotes as usual.
+TEST_F(MofFiles, NeverQuotesAFileNotYetReadAsMof) {
+  const std::string kNotMof = "; the file is not MOF text";
+  const struct {
+    std::string text;
+    std::string error;  // after "<file>:"
+  } cases[] = {
+      {"ghp_SecretToken\n",
+       "1:1: expected 'class', 'instance', 'qualifier' "
+       "or '#pragma'" +
+           kNotMof},
+      {"root:$6$salt:19000::\n",
+       "1:1: expected 'class', 'instance', "
+       "'qualifier' or '#pragma'" +
+           kNotMof},
+      {"@secret", "1:1: expected a MOF declaration or pragma" + kNotMof},
+      {"class ghp_Secret : x y", "1:22: expected '{'" + kNotMof},
+      {"instance of X { Secret = ",
+       "1:26: expected a value, found end of "
+       "file"},
+      {"class A {};\nghp_Secret",
+       "2:1: expected 'class', 'instance', "
+       "'qualifier' or '#pragma', found "
+       "'ghp_Secret'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string secret = Write("secret", c.text);
+    EXPECT_EQ(Load(secret), WBEM_E_INVALID_SYNTAX);
+    EXPECT_EQ(error_, secret + ":" + c.error);
+    std::string includer =
+        Write("includer.mof", "#pragma include(\"" + secret + "\")");
+    EXPECT_EQ(Load(includer), WBEM_E_INVALID_SYNTAX);
+    EXPECT_EQ(error_, secret + ":" + c.error);
+  }
+}
+
+// Each file including the next twice would be read 2^40 times.
+TEST_F(MofFiles, CountsEveryInclusion) {
+  for (int i = 0; i < 40; ++i) {
+    std::string next = "f" + std::to_string(i + 1) + ".mof";
+    Write("f" + std::to_string(i) + ".mof", "#pragma include(\"" + next +
+                                                "\")\n#pragma include(\"" +
+                                                next + "\")\n");
+  }
+  Write("f40.mof", "class Last {};");
+  EXPECT_EQ(Load(dir_ + "/f0.mof"), WBEM_E_INVALID_SYNTAX);
+  EXPECT_EQ(error_, dir_ +
+                        "/f39.mof:1:17: more than 4096 files included, "
+                        "counting each inclusion");
+}
+
 // A FIFO would hang a reader and /dev/zero never ends; both are refused at
 // once, and so is a file beyond the size a repository may have.
 TEST_F(MofFiles, RefusesWhatIsNoRegularFile) {

@@ -83,11 +83,18 @@ void DecodeCp1252(std::string_view bytes, std::string* out) {
 
 }  // namespace
 
-bool MofErrors::FailAt(int line, int col, const std::string& message) {
+bool MofErrors::FailAt(int line, int col, const std::string& message,
+                       const std::string* plain) {
   if (text_.empty() || line < line_ || (line == line_ && col < col_)) {
     line_ = line, col_ = col;
     text_ = std::string(fileName_) + ":" + std::to_string(line) + ":" +
-            std::to_string(col) + ": " + message;
+            std::to_string(col) + ": ";
+    if (!guarded_)
+      text_ += message;
+    else
+      text_ += plain ? *plain
+                     : "expected a MOF declaration or pragma; the file is not "
+                       "MOF text";
   }
   return false;
 }
@@ -104,10 +111,11 @@ bool DecodeMofText(std::string_view bytes, std::string& storage,
     bool bigEndian = bytes[0] == '\xFE';
     int line, col;
     std::string_view units = bytes.substr(2);
+    static const std::string kUnpaired = "unpaired UTF-16 surrogate";
+    static const std::string kHalf = "UTF-16 text ends in half a code unit";
     if (!DecodeUtf16File(units, bigEndian, &storage, &line, &col))
-      return errors.FailAt(line, col, "unpaired UTF-16 surrogate");
-    if (units.size() % 2)
-      return errors.FailAt(line, col, "UTF-16 text ends in half a code unit");
+      return errors.FailAt(line, col, kUnpaired, &kUnpaired);
+    if (units.size() % 2) return errors.FailAt(line, col, kHalf, &kHalf);
     text = storage;
   } else if (!IsUtf8(bytes)) {
     DecodeCp1252(bytes, &storage);
@@ -198,7 +206,7 @@ void MofLexer::Lex(Token& t) {
       std::snprintf(buf, sizeof buf, "unexpected character '%c'", b);
     else
       std::snprintf(buf, sizeof buf, "unexpected byte 0x%02X", b);
-    Fail(t, buf);
+    errors_.FailAt(t.line, t.col, buf);
     t.kind = Tok::kError;
   }
   t.text = text_.substr(start, pos_ - start);

@@ -40,8 +40,16 @@ class MofErrors {
  public:
   explicit MofErrors(std::string_view fileName) : fileName_(fileName) {}
   // Records the refusal unless an earlier one is kept; always false, so that
-  // callers can return it.
-  bool FailAt(int line, int col, const std::string& message);
+  // callers can return it. While the text is guarded (see Guard), `plain`
+  // is recorded instead, a message that quotes nothing of the text; when
+  // null, "expected a MOF declaration or pragma; the file is not MOF text".
+  bool FailAt(int line, int col, const std::string& message,
+              const std::string* plain = nullptr);
+  // A file that someone else may have named is guarded until it has shown
+  // itself to be MOF (a whole declaration or pragma read), so that naming a
+  // secret file never brings its text into a message.
+  void Guard(bool on) { guarded_ = on; }
+  bool guarded() const { return guarded_; }
   bool failed() const { return !text_.empty(); }
   std::string_view fileName() const { return fileName_; }
   const std::string& text() const { return text_; }
@@ -51,6 +59,7 @@ class MofErrors {
   std::string text_;
   int line_ = 0;
   int col_ = 0;
+  bool guarded_ = false;
 };
 
 // The text of a MOF file as UTF-8: `bytes` without its UTF-8 BOM, its UTF-16
@@ -81,8 +90,10 @@ class MofLexer {
   bool LexCharacter(std::u16string& out);
   void LexString(Token& t);
   void LexChar(Token& t);
+  // The lexer's messages quote nothing of the text but an unexpected
+  // character, which it words for a guarded text itself.
   bool FailAt(int line, int col, const std::string& message) {
-    return errors_.FailAt(line, col, message);
+    return errors_.FailAt(line, col, message, &message);
   }
   bool Fail(const Token& at, const std::string& message) {
     return FailAt(at.line, at.col, message);

@@ -18,10 +18,14 @@ struct MofNamespace::Record {
   std::vector<Record*> children;
   std::vector<PropertyDef> own;  // as declared, overrides included
   std::vector<std::optional<CimValue>> ownDefaults;
-  std::vector<CimValue> defaults;                 // parallel to properties
-  std::unordered_map<std::string, size_t> index;  // lower-case name
-  std::unordered_set<std::string> guessedTypes;   // lower-case names
+  std::unordered_set<std::string> guessedTypes;  // lower-case names
+  // In the order read; a deleted one is null until the list is compacted.
   std::vector<std::pair<uint64_t, std::shared_ptr<Instance>>> listed;
+  size_t deletedListed = 0;
+  // Positions in `listed` by canonical path, of the first `indexed` ones;
+  // built when a deletion asks, dropped when paths may have changed.
+  std::unordered_map<std::string, std::vector<size_t>> byPath;
+  size_t indexed = 0;
   std::vector<std::shared_ptr<Instance>> embedded;
   bool open = false;
   bool deleted = false;
@@ -52,9 +56,30 @@ MofNamespace::Record* MofNamespace::RecordOf(const ClassDef& cls) const {
   return it == byDef_.end() ? nullptr : it->second;
 }
 
+void MofNamespace::SetSystemClasses(const std::vector<Declaration>* classes) {
+  system_ = classes;
+}
+
+void MofNamespace::DeclareSystemClasses() {
+  const std::vector<Declaration>* classes = system_;
+  system_ = nullptr;
+  std::string ignored;  // the system classes are well formed
+  for (const Declaration& decl : *classes) Declare(decl, ignored, nullptr);
+}
+
 const ClassDef* MofNamespace::FindClass(std::string_view name) const {
-  auto it = byName_.find(LowerName(name));
-  return it == byName_.end() ? nullptr : it->second->def.get();
+  std::string lower = LowerName(name);
+  auto it = byName_.find(lower);
+  if (it != byName_.end()) return it->second->def.get();
+  if (!system_) return nullptr;
+  for (const Declaration& decl : *system_) {
+    if (LowerName(decl.name) != lower) continue;
+    // The class was there all along: declaring it now changes nothing
+    // that a caller could have seen.
+    const_cast<MofNamespace*>(this)->DeclareSystemClasses();
+    return FindClass(name);
+  }
+  return nullptr;
 }
 
 // A query for a superclass returns its subclasses' instances too, as WMI's
@@ -67,7 +92,8 @@ HRESULT MofNamespace::Instances(
   if (!top || top->deleted) return S_OK;
   std::vector<std::pair<uint64_t, std::shared_ptr<Instance>>> found;
   for (Record* rec : Subtree(top))
-    found.insert(found.end(), rec->listed.begin(), rec->listed.end());
+    for (const auto& entry : rec->listed)
+      if (entry.second) found.push_back(entry);
   if (!top->children.empty())
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -104,30 +130,29 @@ bool MofNamespace::IsOpen(const ClassDef& cls) const {
 size_t MofNamespace::Build(Record* rec) {
   ClassDef& def = *rec->def;
   def.superclass = rec->parent ? rec->parent->def->name : std::string();
-  def.properties =
-      rec->parent ? rec->parent->def->properties : std::vector<PropertyDef>();
-  rec->defaults = rec->parent ? rec->parent->defaults : std::vector<CimValue>();
-  rec->index = rec->parent ? rec->parent->index
-                           : std::unordered_map<std::string, size_t>();
-  rec->index.reserve(rec->index.size() + rec->own.size());
-  std::vector<bool> declared(def.properties.size() + rec->own.size());
+  // Shared with the parent: only what this class adds or overrides costs.
+  def.properties = rec->parent ? rec->parent->def->properties : PropertyList();
+  rec->byPath.clear(), rec->indexed = 0;  // keys may have changed
+  std::unordered_set<size_t> declared;
   size_t duplicate = npos;
   for (size_t k = 0; k < rec->own.size(); ++k) {
     const PropertyDef& p = rec->own[k];
-    auto [it, added] =
-        rec->index.emplace(LowerName(p.name), def.properties.size());
-    if (declared[it->second] && duplicate == npos) duplicate = k;
-    declared[it->second] = true;
-    if (added) {
-      def.properties.push_back(p);
-      rec->defaults.emplace_back();
+    size_t i = def.properties.Find(p.name);
+    if (i == npos) {
+      declared.insert(def.properties.size());
+      def.properties.push_back(p, rec->ownDefaults[k].value_or(CimValue{}));
+      continue;
+    }
+    if (declared.count(i)) {
+      if (duplicate == npos) duplicate = k;
     } else {
       // Key is a qualifier subclasses cannot take away.
-      bool key = def.properties[it->second].key || p.key;
-      def.properties[it->second] = p;
-      def.properties[it->second].key = key;
+      PropertyDef now = p;
+      now.key = def.properties[i].key || p.key;
+      def.properties.Set(i, std::move(now));
     }
-    if (rec->ownDefaults[k]) rec->defaults[it->second] = *rec->ownDefaults[k];
+    declared.insert(i);
+    if (rec->ownDefaults[k]) def.properties.SetDefault(i, *rec->ownDefaults[k]);
   }
   return duplicate;
 }
@@ -136,7 +161,7 @@ size_t MofNamespace::Build(Record* rec) {
 // values to the new places of their properties.
 bool MofNamespace::Rebuild(Record* top, std::string& error, size_t* duplicate) {
   for (Record* rec : Subtree(top)) {
-    std::vector<PropertyDef> old = std::move(rec->def->properties);
+    PropertyList old = rec->def->properties;
     size_t twice = Build(rec);
     if (twice != npos) {
       error = "property " + rec->own[twice].name +
@@ -144,29 +169,31 @@ bool MofNamespace::Rebuild(Record* top, std::string& error, size_t* duplicate) {
       if (duplicate) *duplicate = twice;
       return false;
     }
+    const PropertyList& props = rec->def->properties;
     auto move = [&](Instance& inst) {
-      std::vector<CimValue> values = rec->defaults;
+      std::vector<CimValue> values = props.LeadingDefaults();
       std::vector<std::optional<HRESULT>> fails;
-      if (!inst.failPropertyNext.empty()) fails.resize(values.size());
+      if (!inst.failPropertyNext.empty()) fails.resize(props.size());
       for (size_t i = 0; i < old.size() && i < inst.values.size(); ++i) {
-        auto it = rec->index.find(LowerName(old[i].name));
-        if (it == rec->index.end()) continue;
-        const PropertyDef& now = rec->def->properties[it->second];
+        size_t to = props.Find(old[i].name);
+        if (to == npos) continue;
+        const PropertyDef& now = props[to];
         if (!SameType(old[i], now) && !inst.values[i].isNull) {
           error = "property " + now.name + " of class " + rec->def->name +
                   " would change its type while an instance holds a value";
           return false;
         }
-        values[it->second] = std::move(inst.values[i]);
+        if (to >= values.size()) values.resize(to + 1);
+        values[to] = std::move(inst.values[i]);
         if (i < inst.failPropertyNext.size())
-          fails[it->second] = inst.failPropertyNext[i];
+          fails[to] = inst.failPropertyNext[i];
       }
       inst.values = std::move(values);
       inst.failPropertyNext = std::move(fails);
       return true;
     };
     for (const auto& entry : rec->listed)
-      if (!move(*entry.second)) return false;
+      if (entry.second && !move(*entry.second)) return false;
     for (const auto& inst : rec->embedded)
       if (!move(*inst)) return false;
   }
@@ -175,8 +202,8 @@ bool MofNamespace::Rebuild(Record* top, std::string& error, size_t* duplicate) {
 
 const ClassDef* MofNamespace::Declare(Declaration decl, std::string& error,
                                       size_t* duplicate) {
-  auto it = byName_.find(LowerName(decl.name));
-  Record* rec = it == byName_.end() ? NewRecord(decl.name) : it->second;
+  const ClassDef* existing = FindClass(decl.name);
+  Record* rec = existing ? RecordOf(*existing) : NewRecord(decl.name);
   Record* parent = nullptr;
   if (!decl.superclass.empty()) {
     const ClassDef* super = FindClass(decl.superclass);
@@ -215,13 +242,11 @@ size_t MofNamespace::AddOpenProperty(const ClassDef& cls, PropertyDef prop,
   if (!typeKnown) rec->guessedTypes.insert(lower);
   rec->own.push_back(prop);
   rec->ownDefaults.emplace_back();
-  // Without subclasses the new property simply goes last; instances get
-  // their NULL for it in Complete, so that adding stays constant time.
+  // Without subclasses the new property simply goes last; instances read
+  // NULL past their values' end, so that adding stays constant time.
   if (rec->children.empty()) {
     size_t index = rec->def->properties.size();
-    rec->index.emplace(std::move(lower), index);
     rec->def->properties.push_back(std::move(prop));
-    rec->defaults.emplace_back();
     return index;
   }
   std::string ignored;  // only type changes fail, and this is none
@@ -242,8 +267,9 @@ void MofNamespace::SetType(const ClassDef& cls, size_t index, CimType type,
   for (PropertyDef& p : rec->own) {
     if (LowerName(p.name) == lower) p.type = type, p.isArray = isArray;
   }
-  rec->def->properties[index].type = type;
-  rec->def->properties[index].isArray = isArray;
+  PropertyDef now = rec->def->properties[index];
+  now.type = type, now.isArray = isArray;
+  rec->def->properties.Set(index, std::move(now));
   // Only NULL values exist yet, so no instance can refuse the change.
   if (!rec->children.empty()) {
     std::string ignored;
@@ -253,14 +279,11 @@ void MofNamespace::SetType(const ClassDef& cls, size_t index, CimType type,
 
 size_t MofNamespace::PropertyIndex(const ClassDef& cls,
                                    std::string_view name) const {
-  Record* rec = RecordOf(cls);
-  if (!rec) return npos;
-  auto it = rec->index.find(LowerName(name));
-  return it == rec->index.end() ? npos : it->second;
+  return cls.properties.Find(name);
 }
 
-const std::vector<CimValue>& MofNamespace::Defaults(const ClassDef& cls) const {
-  return RecordOf(cls)->defaults;
+std::vector<CimValue> MofNamespace::InitialValues(const ClassDef& cls) const {
+  return cls.properties.LeadingDefaults();
 }
 
 void MofNamespace::AddInstance(std::shared_ptr<Instance> inst, bool listed) {
@@ -283,38 +306,56 @@ bool MofNamespace::DeleteClass(std::string_view name) {
   for (Record* rec : Subtree(top)) {
     rec->deleted = true;
     rec->listed.clear();
+    rec->deletedListed = 0;
+    rec->byPath.clear(), rec->indexed = 0;
     byName_.erase(LowerName(rec->def->name));
   }
   return true;
 }
 
+// Only instances of cls itself can match: a path names its class. The
+// paths are indexed on the first deletion and kept while nothing changes
+// them, so that n deletions of n instances cost n look-ups.
 size_t MofNamespace::DeleteInstances(const ClassDef& cls,
                                      const ParsedPath& named) {
-  Record* top = RecordOf(cls);
-  std::string path = CanonicalPath(cls, named);
+  Record* rec = RecordOf(cls);
+  auto& list = rec->listed;
+  for (; rec->indexed < list.size(); ++rec->indexed)
+    if (list[rec->indexed].second)
+      rec->byPath[CanonicalPathOf(*list[rec->indexed].second)].push_back(
+          rec->indexed);
+  auto found = rec->byPath.find(CanonicalPath(cls, named));
+  if (found == rec->byPath.end()) return 0;
   size_t removed = 0;
-  for (Record* rec : Subtree(top)) {
-    auto& list = rec->listed;
-    size_t before = list.size();
+  for (size_t at : found->second) {
+    if (!list[at].second) continue;
+    list[at].second.reset();
+    ++removed;
+  }
+  rec->byPath.erase(found);
+  rec->deletedListed += removed;
+  if (rec->deletedListed > list.size() / 2) {
     list.erase(std::remove_if(list.begin(), list.end(),
-                              [&](const auto& entry) {
-                                return CanonicalPathOf(*entry.second) == path;
-                              }),
+                              [](const auto& entry) { return !entry.second; }),
                list.end());
-    removed += before - list.size();
+    rec->deletedListed = 0;
+    rec->byPath.clear(), rec->indexed = 0;
   }
   return removed;
 }
 
+void MofNamespace::PathsChanged() {
+  for (const auto& rec : records_) rec->byPath.clear(), rec->indexed = 0;
+}
+
 void MofNamespace::Complete() {
   for (const auto& rec : records_) {
-    size_t n = rec->def->properties.size();
-    auto pad = [n](Instance& inst) {
-      inst.values.resize(n);
-      if (!inst.failPropertyNext.empty()) inst.failPropertyNext.resize(n);
-    };
-    for (const auto& entry : rec->listed) pad(*entry.second);
-    for (const auto& inst : rec->embedded) pad(*inst);
+    auto& list = rec->listed;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const auto& entry) { return !entry.second; }),
+               list.end());
+    rec->deletedListed = 0;
+    rec->byPath.clear(), rec->indexed = 0;
   }
 }
 

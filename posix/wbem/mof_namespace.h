@@ -43,6 +43,11 @@ class MofNamespace : public Provider {
     std::vector<std::optional<CimValue>> defaults;
   };
 
+  // The classes every namespace holds before anything is read, declared
+  // only when a name of one of them is first looked up: a namespace that
+  // never uses them costs nothing for them. `classes` outlives the namespace.
+  void SetSystemClasses(const std::vector<Declaration>* classes);
+
   // Declares a class, or updates the class of that name in place: its
   // subclasses and instances follow, values matched by property name. A
   // superclass the namespace does not hold is declared first as an open
@@ -67,8 +72,9 @@ class MofNamespace : public Provider {
   // The index into cls.properties of the property of that name (matched
   // without regard to case), or npos.
   size_t PropertyIndex(const ClassDef& cls, std::string_view name) const;
-  // The class defaults, parallel to cls.properties.
-  const std::vector<CimValue>& Defaults(const ClassDef& cls) const;
+  // The values a new instance of cls starts with: the class defaults, up to
+  // the last one that is not NULL.
+  std::vector<CimValue> InitialValues(const ClassDef& cls) const;
 
   // Registers an instance of a class of this namespace: a listed one
   // (answered by Instances, in the order added) or an embedded one (kept
@@ -82,8 +88,11 @@ class MofNamespace : public Provider {
   // names (its class and key values); returns how many.
   size_t DeleteInstances(const ClassDef& cls, const ParsedPath& path);
 
-  // Gives every instance a value for each property of its class: NULL for
-  // those an open class gained after the instance was read.
+  // The object paths of instances may have changed (references filled in).
+  void PathsChanged();
+
+  // Ends the reading. An instance's values may stop short of its class's
+  // properties; those past the end are NULL.
   void Complete();
 
  private:
@@ -93,6 +102,9 @@ class MofNamespace : public Provider {
   bool Rebuild(Record* top, std::string& error, size_t* duplicate);
   size_t Build(Record* rec);
 
+  void DeclareSystemClasses();
+
+  const std::vector<Declaration>* system_ = nullptr;  // not yet declared
   std::vector<std::unique_ptr<Record>> records_;
   std::unordered_map<std::string, Record*> byName_;  // lower-case name
   std::unordered_map<const ClassDef*, Record*> byDef_;

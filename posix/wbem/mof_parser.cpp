@@ -43,6 +43,7 @@ bool Parser::ReadSource(std::string_view bytes, const std::string& fileName,
   Source source(fileName);
   Source* outer = src_;
   src_ = &source;
+  source.errors.Guard(id != nullptr);
   if (id) reading_.push_back(*id);
   bytesRead_ += bytes.size();
   std::string_view text;
@@ -62,6 +63,7 @@ bool Parser::ParseStatements() {
     if (Peek().kind == Tok::kError) return false;
     if (IsPunct('#')) {
       if (!ParsePragma()) return false;
+      src_->errors.Guard(false);
       continue;
     }
     Qualifiers q;
@@ -70,6 +72,7 @@ bool Parser::ParseStatements() {
     if (IsKeyword("instance")) {
       std::shared_ptr<Instance> inst;
       if (!ParseInstance(q, 0, inst) || !ExpectPunct(';')) return false;
+      src_->errors.Guard(false);
       continue;
     }
     if (q.line)
@@ -82,6 +85,7 @@ bool Parser::ParseStatements() {
       if (first.kind == Tok::kPunct)
         return Fail(first, "a qualifier declaration takes no qualifiers");
       if (!ParseQualifierDeclaration()) return false;
+      src_->errors.Guard(false);
     } else {
       return Expected("'class', 'instance', 'qualifier' or '#pragma'");
     }
@@ -96,6 +100,9 @@ bool Parser::FailAt(int line, int col, const std::string& message) {
 }
 bool Parser::Fail(const Token& at, const std::string& message) {
   return FailAt(at.line, at.col, message);
+}
+bool Parser::FailPlain(const Token& at, const std::string& message) {
+  return src_->errors.FailAt(at.line, at.col, message, &message);
 }
 std::string Parser::Where(const Token& at) const {
   return src_->fileName + ":" + std::to_string(at.line) + ":" +
@@ -113,10 +120,16 @@ std::string Parser::Found(const Token& t) const {
     }
   }
 }
-bool Parser::Expected(const std::string& what) {
+// `about` may name what the file declared; `what` is the grammar's own.
+bool Parser::Expected(const std::string& what, const std::string& about) {
   const Token& t = Peek();
   if (t.kind == Tok::kError) return false;
-  return Fail(t, "expected " + what + ", found " + Found(t));
+  std::string message = "expected " + what + about + ", found " + Found(t);
+  // The end of the file quotes nothing; a truncated file may be MOF.
+  std::string plain = t.kind == Tok::kEnd
+                          ? "expected " + what + ", found end of file"
+                          : "expected " + what + "; the file is not MOF text";
+  return src_->errors.FailAt(t.line, t.col, message, &plain);
 }
 const Token& Parser::Peek() { return src_->lexer->Peek(); }
 Token Parser::Take() { return src_->lexer->Take(); }
@@ -296,8 +309,7 @@ bool Parser::ParseClass() {
                     "not a class");
     PropertyDef prop;
     Token feature;
-    if (!ParseType(q, true, prop) ||
-        !ExpectName("a property or method name", feature))
+    if (!ParseType(q, true, prop, &feature, "a property or method name"))
       return false;
     if (IsPunct('(')) {
       if (!methods.insert(LowerName(feature.text)).second)
@@ -324,6 +336,7 @@ bool Parser::ParseClass() {
   }
   Take();  // '}'
   if (!ExpectPunct(';')) return false;
+  src_->errors.Guard(false);  // a whole declaration: the file is MOF
   const ClassDef* existing = provider_->FindClass(decl.name);
   bool declared = existing && !provider_->IsOpen(*existing);
   if (declared && createOnly_)
@@ -343,8 +356,11 @@ bool Parser::ParseClass() {
 // A property, parameter or method type: a CIM type, "object" or a class
 // name (an embedded object), either of the last two followed by "ref" for a
 // reference; "void" for a method, whose prop.name it marks. A string
-// qualified EmbeddedInstance or EmbeddedObject holds an object.
-bool Parser::ParseType(const Qualifiers& q, bool method, PropertyDef& prop) {
+// qualified EmbeddedInstance or EmbeddedObject holds an object. With `name`,
+// the name after the type too (`what` when it is missing): "object ref" not
+// followed by a name declares an object named ref.
+bool Parser::ParseType(const Qualifiers& q, bool method, PropertyDef& prop,
+                       Token* name, const char* what) {
   Token type;
   if (Peek().kind != Tok::kName)
     return Expected(
@@ -358,18 +374,26 @@ bool Parser::ParseType(const Qualifiers& q, bool method, PropertyDef& prop) {
   if (std::optional<CimType> t = CimTypeNamed(type.text))
     named = true, cim = *t;
   if (IsKeyword("ref") && cim == CimType::kObject) {
-    Take();
-    prop.type = CimType::kReference;
-    if (!named) prop.refClass = type.text;
+    Token ref = Take();
+    // Only after "object", which names no class, so that a class name
+    // followed by "ref" stays a reference that lacks its name.
+    if (!name || !named || Peek().kind == Tok::kName) {
+      prop.type = CimType::kReference;
+      if (!named) prop.refClass = type.text;
+      return !name || ExpectName(what, *name);
+    }
+    prop.type = cim;
+    *name = ref;
     return true;
   }
   if (method && SameName(type.text, "void")) {
     prop.name = "void";
-    return true;
+  } else {
+    prop.type = cim;
+    if (q.embedded && prop.type == CimType::kString)
+      prop.type = CimType::kObject;
   }
-  prop.type = cim;
-  if (q.embedded && prop.type == CimType::kString) prop.type = CimType::kObject;
-  return true;
+  return !name || ExpectName(what, *name);
 }
 
 // "[]" or "[n]" after a name: an array, its size a suggestion only.
@@ -392,8 +416,8 @@ bool Parser::ParseMethodRest(const std::string& cls, const Token& name) {
       Qualifiers q;
       PropertyDef param;
       Token paramName;
-      if (!ParseQualifiers(q) || !ParseType(q, false, param) ||
-          !ExpectName("a parameter name", paramName) ||
+      if (!ParseQualifiers(q) ||
+          !ParseType(q, false, param, &paramName, "a parameter name") ||
           !ParseArraySuffix(param))
         return false;
       if (!seen.insert(LowerName(paramName.text)).second)

@@ -26,6 +26,10 @@ namespace posix_wmi {
 // refused, so that a hostile file cannot exhaust the stack.
 constexpr int kMaxDepth = 32;
 constexpr int kMaxIncludeDepth = 64;
+// The most #pragma include a repository may hold: a file that includes
+// another twice, which includes the next twice, would otherwise read its
+// files an exponential number of times before the byte budget refuses it.
+constexpr size_t kMaxIncludes = 4096;
 
 // The most bytes a repository may hold, its included files counted.
 constexpr size_t kMaxRepositoryBytes = size_t{256} << 20;
@@ -105,9 +109,11 @@ class Parser {
   bool ParseStatements();
   bool FailAt(int line, int col, const std::string& message);
   bool Fail(const Token& at, const std::string& message);
+  // For a message that quotes nothing of the file, even a guarded one.
+  bool FailPlain(const Token& at, const std::string& message);
   std::string Where(const Token& at) const;
   std::string Found(const Token& t) const;
-  bool Expected(const std::string& what);
+  bool Expected(const std::string& what, const std::string& about = {});
   const Token& Peek();
   Token Take();
   bool IsPunct(char c);
@@ -121,7 +127,8 @@ class Parser {
   bool SkipQualifierValue();
   bool ParseQualifierDeclaration();
   bool ParseClass();
-  bool ParseType(const Qualifiers& q, bool method, PropertyDef& type);
+  bool ParseType(const Qualifiers& q, bool method, PropertyDef& type,
+                 Token* name = nullptr, const char* what = nullptr);
   bool ParseArraySuffix(PropertyDef& prop);
   bool ParseMethodRest(const std::string& cls, const Token& name);
 
@@ -158,6 +165,7 @@ class Parser {
   Source* src_ = nullptr;
   std::vector<FileId> reading_;  // the files being read, outermost first
   size_t bytesRead_ = 0;
+  size_t includes_ = 0;   // #pragma include read, in every file
   size_t pathChars_ = 0;  // characters of object paths made from aliases
 
   std::map<std::string, std::unique_ptr<MofNamespace>> namespaces_;  // by key

@@ -128,6 +128,7 @@ bool Parser::ParsePragma() {
   if (!ParseStrings(text)) return false;
   if (pragma->form == PragmaForm::kFail) return ParseFail(at, text);
   if (!ExpectPunct(')')) return false;
+  src_->errors.Guard(false);  // a whole pragma: the file is MOF
   if (pragma->form == PragmaForm::kNamespace) return SetNamespace(at, text);
   if (pragma->form == PragmaForm::kInclude) return Include(at, text);
   return true;
@@ -137,7 +138,8 @@ bool Parser::ParsePragma() {
 // one for an operation counts.
 bool Parser::ParseFail(const Token& at, const std::u16string& operation) {
   const FailableCall* call = Named(kFailableCalls, Utf16ToUtf8(operation));
-  if (!call) return Fail(at, "expected an operation: " + OneOf(kFailableCalls));
+  if (!call)
+    return FailPlain(at, "expected an operation: " + OneOf(kFailableCalls));
   HRESULT code = 0;
   if (!ExpectPunct(',')) return false;
   Token codeAt = Peek();
@@ -145,9 +147,9 @@ bool Parser::ParseFail(const Token& at, const std::u16string& operation) {
   // A call that succeeds hands out an object, so an injected success
   // would hand out none where the caller may rely on one.
   if (!FAILED(code))
-    return Fail(codeAt,
-                "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
-                "inject");
+    return FailPlain(codeAt,
+                     "expected a failure code (0x80000000 to 0xFFFFFFFF) to "
+                     "inject");
   if (!ExpectPunct(')')) return false;
   failures_.*(call->slot) = code;
   return true;
@@ -168,6 +170,7 @@ bool Parser::ParseDelete(bool instance) {
     return Fail(flag, "expected FAIL or NOFAIL, found '" +
                           std::string(flag.text) + "'");
   if (!ExpectPunct(')')) return false;
+  src_->errors.Guard(false);
   std::string target = Utf16ToUtf8(text);
   if (!instance) {
     if (!provider_->DeleteClass(target) && mustExist)
@@ -234,6 +237,9 @@ bool Parser::Include(const Token& at, const std::u16string& name) {
   if (reading_.size() > static_cast<size_t>(kMaxIncludeDepth))
     return Fail(at, "included files nested more than " +
                         std::to_string(kMaxIncludeDepth) + " deep");
+  if (++includes_ > kMaxIncludes)
+    return Fail(at, "more than " + std::to_string(kMaxIncludes) +
+                        " files included, counting each inclusion");
   std::string bytes, why;
   FileId id;
   size_t room = kMaxRepositoryBytes - std::min(bytesRead_, kMaxRepositoryBytes);
@@ -261,9 +267,7 @@ MofNamespace* Parser::NamespaceAt(const std::string& path) {
   auto [it, added] = namespaces_.emplace(LowerName(path), nullptr);
   if (added) {
     it->second = std::make_unique<MofNamespace>();
-    std::string ignored;  // the system classes are well formed
-    for (const MofNamespace::Declaration& decl : SystemClasses())
-      it->second->Declare(decl, ignored, nullptr);
+    it->second->SetSystemClasses(&SystemClasses());
   }
   return it->second.get();
 }

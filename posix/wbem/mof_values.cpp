@@ -111,7 +111,7 @@ bool Parser::ParseInstance(const Qualifiers& q, int depth,
   if (!cls) cls = provider_->DeclareOpen(name.text);
   auto inst = std::make_shared<Instance>();
   inst->cls = cls;
-  inst->values = provider_->Defaults(*cls);
+  inst->values = provider_->InitialValues(*cls);
   inst->failNext = q.failNext;
   inst->failBeginEnumeration = q.failBeginEnumeration;
   Alias* alias = nullptr;
@@ -130,7 +130,7 @@ bool Parser::ParseInstance(const Qualifiers& q, int depth,
   int outerNesting = childNesting_;
   valueOwner_ = inst;
   childNesting_ = 0;
-  std::vector<bool> set(cls->properties.size());
+  std::vector<bool> set;  // grows as properties are set
   bool ok = true;
   size_t next = 0;
   while (ok && !IsPunct('}'))
@@ -184,14 +184,14 @@ bool Parser::ParseInstanceProperty(Instance& inst, std::vector<bool>& set,
       return false;
     }
     if (!ExpectPunct(';')) return false;
-    if (i >= inst.values.size()) inst.values.resize(cls.properties.size());
+    if (i >= inst.values.size()) inst.values.resize(i + 1);
     inst.values[i] = std::move(value);
   }
-  if (i >= set.size()) set.resize(cls.properties.size());
+  if (i >= set.size()) set.resize(i + 1);
   set[i] = true;
   next = i + 1;
   if (pq.failNext) {
-    inst.failPropertyNext.resize(cls.properties.size());
+    if (i >= inst.failPropertyNext.size()) inst.failPropertyNext.resize(i + 1);
     inst.failPropertyNext[i] = pq.failNext;
   }
   return true;
@@ -211,7 +211,7 @@ bool Parser::ParseOpenValue(const ClassDef& cls, const Token& name,
   const Token& first = Peek();
   std::optional<CimType> type = TypeOfValue(first);
   bool null = !type && (IsKeyword("null") || (array && IsPunct('}')));
-  if (!type && !null) return Expected("a value for property " + prop.name);
+  if (!type && !null) return Expected("a value", " for property " + prop.name);
   prop.type = type.value_or(CimType::kString);
   prop.isArray = array;
   if (array) {
@@ -222,9 +222,19 @@ bool Parser::ParseOpenValue(const ClassDef& cls, const Token& name,
   } else if (!ParseValue(prop, value, depth)) {
     return false;
   }
+  // An instance of the class embedded in the value may have named the
+  // property meanwhile.
+  if (index == MofNamespace::npos) {
+    index = provider_->PropertyIndex(cls, prop.name);
+    if (index != MofNamespace::npos && provider_->TypeKnown(cls, index) &&
+        (cls.properties[index].type != prop.type ||
+         cls.properties[index].isArray != prop.isArray))
+      return Fail(name, "property " + prop.name + " of class " + cls.name +
+                            " holds values of another type");
+  }
   if (index == MofNamespace::npos)
     index = provider_->AddOpenProperty(cls, prop, !null);
-  else if (!null)
+  else if (!null && !provider_->TypeKnown(cls, index))
     provider_->SetType(cls, index, prop.type, prop.isArray);
   return true;
 }
@@ -242,7 +252,7 @@ bool Parser::ParseValue(const PropertyDef& prop, CimValue& out, int depth) {
     return ParseScalar(prop, out.items.back(), depth);
   }
   if (!IsPunct('{'))
-    return Expected(std::string("'{' for the array property ") + prop.name);
+    return Expected("'{'", " for the array property " + prop.name);
   Take();
   return ParseArrayItems(prop, out, depth);
 }
@@ -288,7 +298,7 @@ bool Parser::ParseScalar(const PropertyDef& prop, CimScalar& out, int depth) {
         v = t.negative ? -static_cast<double>(t.magnitude)
                        : static_cast<double>(t.magnitude);
       else
-        return Expected("a number" + of);
+        return Expected("a number", of);
       if (prop.type == CimType::kReal32 && (v > FLT_MAX || v < -FLT_MAX))
         return Fail(t, "value out of range" + of);
       out = v;
@@ -297,7 +307,7 @@ bool Parser::ParseScalar(const PropertyDef& prop, CimScalar& out, int depth) {
     }
     case CimType::kBoolean:
       if (!IsKeyword("true") && !IsKeyword("false"))
-        return Expected("TRUE or FALSE" + of);
+        return Expected("TRUE or FALSE", of);
       out = IsKeyword("true");
       Take();
       return true;
@@ -316,7 +326,7 @@ bool Parser::ParseScalar(const PropertyDef& prop, CimScalar& out, int depth) {
       Token at = t;
       std::u16string s;
       if (t.kind != Tok::kString || !ParseStrings(s))
-        return Expected("a string" + of);
+        return Expected("a string", of);
       if (prop.type == CimType::kDatetime && !IsDatetime(s))
         return Fail(at,
                     "expected a datetime \"yyyymmddHHMMSS.mmmmmmsUUU\"" + of);
@@ -324,7 +334,7 @@ bool Parser::ParseScalar(const PropertyDef& prop, CimScalar& out, int depth) {
       return true;
     }
     case CimType::kObject: {
-      if (!IsKeyword("instance")) return Expected("'instance of'" + of);
+      if (!IsKeyword("instance")) return Expected("'instance of'", of);
       std::shared_ptr<Instance> inst;
       if (!ParseInstance(Qualifiers{}, depth + 1, inst)) return false;
       out = std::shared_ptr<const Instance>(std::move(inst));
@@ -359,9 +369,9 @@ bool Parser::ParseInteger(const PropertyDef& prop, CimScalar& out) {
   } else if (t.kind == Tok::kInt) {
     Take();
   } else {
-    return Expected(prop.type == CimType::kChar16
-                        ? "a character or an integer" + of
-                        : "an integer" + of);
+    return Expected(prop.type == CimType::kChar16 ? "a character or an integer"
+                                                  : "an integer",
+                    of);
   }
   if (magnitude > (negative ? negMax : posMax))
     return Fail(t, "value out of range" + of);
@@ -425,6 +435,8 @@ bool Parser::Complete(const std::shared_ptr<Instance>& inst, bool listed,
 bool Parser::ResolveAliases() {
   for (size_t k = 0; k < pending_.size(); ++k)
     if (!Resolve(k, 0)) return false;
+  if (!pending_.empty())
+    for (auto& entry : namespaces_) entry.second->PathsChanged();
   aliases_.clear();
   pending_.clear();
   pendingOf_.clear();

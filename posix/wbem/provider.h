@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -46,13 +48,6 @@ struct PropertyDef {
   bool key = false;      // declared with the Key qualifier
 };
 
-struct ClassDef {
-  std::string name;        // spelled as declared
-  std::string superclass;  // empty for a root class
-  // Every property, inherited ones first, in declaration order.
-  std::vector<PropertyDef> properties;
-};
-
 struct Instance;
 
 // One element of a value. Integers of every width are held as int64_t
@@ -64,6 +59,56 @@ using CimScalar = std::variant<int64_t, uint64_t, double, bool, std::u16string,
 struct CimValue {
   bool isNull = true;
   std::vector<CimScalar> items;  // one for a scalar, any number for an array
+};
+
+// The properties of a class with their defaults, looked up by index or by
+// name. Copies share their storage: a copy that grows adds to the shared
+// storage when nothing was added after its own last property, and takes a
+// storage of its own otherwise, or when it changes a property it shares.
+// So a subclass that only adds properties costs what it adds, however many
+// it inherits. References to properties stay valid while the list grows.
+class PropertyList {
+ public:
+  static constexpr size_t npos = SIZE_MAX;
+  using const_iterator = std::deque<PropertyDef>::const_iterator;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const PropertyDef& operator[](size_t i) const { return store_->items[i]; }
+  const PropertyDef& at(size_t i) const;  // std::out_of_range past the end
+  const_iterator begin() const;
+  const_iterator end() const;
+
+  // Appends a property and its default (NULL when none).
+  void push_back(PropertyDef prop, CimValue value = {});
+  // The index of the property of that name, matched without regard to
+  // case, or npos.
+  size_t Find(std::string_view name) const;
+  // Replaces property i, or its default.
+  void Set(size_t i, PropertyDef prop);
+  void SetDefault(size_t i, CimValue value);
+  const CimValue& Default(size_t i) const { return store_->defaults[i]; }
+  // The defaults up to the last one that is not NULL.
+  std::vector<CimValue> LeadingDefaults() const;
+
+ private:
+  struct Store {
+    std::deque<PropertyDef> items;
+    std::deque<CimValue> defaults;                  // parallel to items
+    std::unordered_map<std::string, size_t> index;  // lower-case name
+  };
+  void Own();  // a storage of its own, holding the first size_ properties
+
+  std::shared_ptr<Store> store_;
+  size_t size_ = 0;
+  size_t withDefaults_ = 0;  // 1 + the index of the last default set
+};
+
+struct ClassDef {
+  std::string name;        // spelled as declared
+  std::string superclass;  // empty for a root class
+  // Every property, inherited ones first, in declaration order.
+  PropertyList properties;
 };
 
 struct Instance {
