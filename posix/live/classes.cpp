@@ -773,19 +773,21 @@ const std::vector<ClassDef>& Superclasses() {
                 if (SameName(name, property)) return true;
         return false;
       };
+      std::vector<PropertyDef> properties;
       for (const ClassDef& cls : LiveClasses()) {
         if (!Derives(cls.name, a.name)) continue;
         for (const PropertyDef& p : cls.properties) {
           bool known = false;
-          for (const PropertyDef& q : def.properties)
+          for (const PropertyDef& q : properties)
             known = known || SameName(q.name, p.name);
-          if (!known && declared(p.name)) def.properties.push_back(p);
+          if (!known && declared(p.name)) properties.push_back(p);
         }
       }
-      std::sort(def.properties.begin(), def.properties.end(),
+      std::sort(properties.begin(), properties.end(),
                 [](const PropertyDef& x, const PropertyDef& y) {
                   return LowerName(x.name) < LowerName(y.name);
                 });
+      for (PropertyDef& p : properties) def.properties.push_back(std::move(p));
       all.push_back(std::move(def));
     }
     return all;
@@ -797,7 +799,6 @@ ClassDef MakeClassDef(const LiveClass& lc) {
   ClassDef cls;
   cls.name = lc.name;
   cls.superclass = SuperclassOf(lc.name);
-  cls.properties.reserve(lc.properties.size());
   for (const LiveProperty& p : lc.properties)
     cls.properties.push_back({p.name, p.type, p.array, "", p.key});
   return cls;

@@ -78,8 +78,8 @@ TEST(Wql, SelectionFollowsDeclarationOrder) {
   ClassDef cls;
   cls.name = "C";
   for (const char* name : {"Alpha", "Beta", "Gamma"})
-    cls.properties.push_back(PropertyDef{name, CimType::kString, false, ""});
-  cls.properties[2].key = true;
+    cls.properties.push_back(PropertyDef{name, CimType::kString, false, "",
+                                         std::string_view(name) == "Gamma"});
 
   const struct Case {
     const char* text;
