@@ -278,16 +278,17 @@ HRESULT MofCapture::AddClass(const std::string& name) {
   return hr;
 }
 
-HRESULT MofCapture::AppendInstances(CapturedClass& cls,
-                                    const std::string& queryName) {
+HRESULT ForEachInstance(
+    IWbemServices* services, const std::string& cls,
+    const std::function<HRESULT(IWbemClassObject*)>& visit) {
   Bstr language(SysAllocString(OLESTR("WQL")));
-  Bstr query(AnsiToBstr("SELECT * FROM " + queryName));
+  Bstr query(AnsiToBstr("SELECT * FROM " + cls));
   if (!language.p || !query.p) return WBEM_E_OUT_OF_MEMORY;
   Com<IEnumWbemClassObject> objects;
-  HRESULT hr = services_->ExecQuery(
-      language.p, query.p,
-      WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
-      &objects.p);
+  HRESULT hr =
+      services->ExecQuery(language.p, query.p,
+                          WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                          nullptr, &objects.p);
   if (FAILED(hr)) return hr;
   if (!objects.p) return S_OK;
   for (;;) {
@@ -296,15 +297,24 @@ HRESULT MofCapture::AppendInstances(CapturedClass& cls,
     hr = objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned);
     if (FAILED(hr)) return hr;
     if (returned == 1 && object.p) {
-      std::string text = "instance of " + cls.name + "\n{\n";
-      HRESULT walk = AppendObject(text, object.p, cls, 1);
-      if (walk != S_OK) return walk;
-      text += "};\n\n";
-      textBytes_ += text.size();
-      cls.instances += text;
+      HRESULT visited = visit(object.p);
+      if (visited != S_OK) return visited;
     }
     if (hr != WBEM_S_NO_ERROR) return S_OK;
   }
+}
+
+HRESULT MofCapture::AppendInstances(CapturedClass& cls,
+                                    const std::string& queryName) {
+  return ForEachInstance(services_, queryName, [&](IWbemClassObject* object) {
+    std::string text = "instance of " + cls.name + "\n{\n";
+    HRESULT walk = AppendObject(text, object, cls, 1);
+    if (walk != S_OK) return walk;
+    text += "};\n\n";
+    textBytes_ += text.size();
+    cls.instances += text;
+    return S_OK;
+  });
 }
 
 // The properties of one object as "Name = value;" lines at `depth`. A

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -14,6 +15,11 @@
 #include <vector>
 
 #include "wmi/platform.h"
+
+// Runs "SELECT * FROM `cls`" and hands each object returned to `visit`,
+// stopping at the first failure, WMI's or the visit's (any result but S_OK).
+HRESULT ForEachInstance(IWbemServices* services, const std::string& cls,
+                        const std::function<HRESULT(IWbemClassObject*)>& visit);
 
 struct CapturedClass;
 class Redactor;

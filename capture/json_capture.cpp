@@ -4,6 +4,7 @@
 // path.
 #include "capture/json_capture.h"
 
+#include "capture/capture.h"
 #include "capture/json_text.h"
 #include "capture/mof_text.h"
 #include "capture/redact.h"
@@ -60,28 +61,10 @@ HRESULT JsonCapture::AddClass(const std::string& name) {
 
 HRESULT JsonCapture::AppendInstances(std::string& out, const std::string& cls,
                                      const std::string& queryName) {
-  Bstr language(SysAllocString(OLESTR("WQL")));
-  Bstr query(AnsiToBstr("SELECT * FROM " + queryName));
-  if (!language.p || !query.p) return WBEM_E_OUT_OF_MEMORY;
-  Com<IEnumWbemClassObject> objects;
-  HRESULT hr = services_->ExecQuery(
-      language.p, query.p,
-      WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
-      &objects.p);
-  if (FAILED(hr)) return hr;
-  if (!objects.p) return S_OK;
-  for (;;) {
-    Com<IWbemClassObject> object;
-    ULONG returned = 0;
-    hr = objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned);
-    if (FAILED(hr)) return hr;
-    if (returned == 1 && object.p) {
-      out += out.empty() ? "\n      " : ",\n      ";
-      HRESULT walk = AppendObject(out, object.p, cls, false, 0);
-      if (walk != S_OK) return walk;
-    }
-    if (hr != WBEM_S_NO_ERROR) return S_OK;
-  }
+  return ForEachInstance(services_, queryName, [&](IWbemClassObject* object) {
+    out += out.empty() ? "\n      " : ",\n      ";
+    return AppendObject(out, object, cls, false, 0);
+  });
 }
 
 // The properties of one object as a JSON object. An instance of a subclass
