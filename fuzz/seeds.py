@@ -180,6 +180,8 @@ TARGETS = {
     'format_value_fuzz': format_value,
     'format_bounded_fuzz': format_bounded,
     'mof_fuzz': mof,
+    # MOF text too: what the reader takes is captured and read back.
+    'capture_roundtrip_fuzz': mof,
     'wql_fuzz': wql,
     'smbios_fuzz': smbios,
 }
