@@ -316,6 +316,7 @@ TEST(LiveMachines, SuperclassesAnswerTheirServedSubclasses) {
   std::vector<std::shared_ptr<const Instance>> out;
   ASSERT_EQ(provider->Instances(*device, {{deviceId}}, out), S_OK);
   std::vector<std::string> classes;
+  classes.reserve(out.size());
   for (const auto& inst : out) classes.push_back(inst->cls->name);
   EXPECT_EQ(
       classes,

@@ -200,9 +200,12 @@ TEST_F(MofFiles, NeverQuotesAFileNotYetReadAsMof) {
 TEST_F(MofFiles, CountsEveryInclusion) {
   for (int i = 0; i < 40; ++i) {
     std::string next = "f" + std::to_string(i + 1) + ".mof";
-    Write("f" + std::to_string(i) + ".mof", "#pragma include(\"" + next +
-                                                "\")\n#pragma include(\"" +
-                                                next + "\")\n");
+    std::string text = "#pragma include(\"";
+    text += next;
+    text += "\")\n#pragma include(\"";
+    text += next;
+    text += "\")\n";
+    Write("f" + std::to_string(i) + ".mof", text);
   }
   Write("f40.mof", "class Last {};");
   EXPECT_EQ(Load(dir_ + "/f0.mof"), WBEM_E_INVALID_SYNTAX);

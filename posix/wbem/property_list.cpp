@@ -26,9 +26,10 @@ PropertyList::const_iterator PropertyList::end() const {
 void PropertyList::Own() {
   auto own = std::make_shared<Store>();
   if (store_) {
-    own->items.assign(store_->items.begin(), store_->items.begin() + size_);
+    const auto end = static_cast<std::ptrdiff_t>(size_);
+    own->items.assign(store_->items.begin(), store_->items.begin() + end);
     own->defaults.assign(store_->defaults.begin(),
-                         store_->defaults.begin() + size_);
+                         store_->defaults.begin() + end);
     own->index.reserve(size_);
     for (size_t i = 0; i < size_; ++i)
       own->index.emplace(LowerName(own->items[i].name), i);
