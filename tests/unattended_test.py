@@ -20,6 +20,10 @@ CLOSE_STDERR = lambda: os.close(2)  # noqa: E731
 CASES = [("Win32_CDROMDrive", subprocess.DEVNULL, True, 0, LINE % b"Win32_CDROMDrive", MODEL),
          ("Win32_BIOS", CLOSE_STDERR, True, 0, LINE % b"Win32_BIOS", MODEL),
          ("Win32_BIOS", subprocess.DEVNULL, False, 2, None, None)]
+# valgrind (scripts/memcheck.sh) opens files of its own in the program's
+# place, one of which takes the closed descriptor 2.
+if os.environ.get("MEMCHECK_LOGS"):
+    CASES = [case for case in CASES if case[1] is not CLOSE_STDERR]
 
 
 class UnattendedTest(unittest.TestCase):

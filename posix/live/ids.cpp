@@ -141,14 +141,14 @@ Hardware HardwareAt(LiveFacts& f, const std::string& device) {
     path = Parent(path);
   if (IsPciAddress(Base(path))) {
     auto vendor = HexId(f, path + "/vendor");
-    auto device = HexId(f, path + "/device");
-    if (vendor && device)
-      hw = {Hardware::Bus::kPci, path, hw.bound, *vendor, *device};
+    auto product = HexId(f, path + "/device");
+    if (vendor && product)
+      hw = {Hardware::Bus::kPci, path, hw.bound, *vendor, *product};
   } else if (path.find("/usb") != std::string::npos) {
     auto vendor = HexId(f, path + "/idVendor");
-    auto device = HexId(f, path + "/idProduct");
-    if (vendor && device)
-      hw = {Hardware::Bus::kUsb, path, hw.bound, *vendor, *device};
+    auto product = HexId(f, path + "/idProduct");
+    if (vendor && product)
+      hw = {Hardware::Bus::kUsb, path, hw.bound, *vendor, *product};
   }
   return hw;
 }

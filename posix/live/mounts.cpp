@@ -126,7 +126,8 @@ std::optional<uint32_t> DriveType(LiveFacts& f, size_t i) {
   if (!link) return 3;
   std::string path = ResolveLink("/sys/class/block", *link);
   // A partition's folder sits in its disk's.
-  if (f.Text(path + "/partition")) path = path.substr(0, path.rfind('/'));
+  if (f.Text(path + "/partition") && path.rfind('/') != std::string::npos)
+    path.resize(path.rfind('/'));
   return f.Text(path + "/removable") == "1" ? 2 : 3;
 }
 

@@ -25,7 +25,11 @@ std::optional<uint64_t> Field(std::string_view area, size_t offset,
 
 // The version and the table's length as the entry point gives them.
 struct EntryPoint {
-  uint8_t major, minor;
+  // cppcheck-suppress unusedStructMember ; read through the optional
+  uint8_t major;
+  // cppcheck-suppress unusedStructMember
+  uint8_t minor;
+  // cppcheck-suppress unusedStructMember
   uint64_t length;
 };
 

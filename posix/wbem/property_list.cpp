@@ -26,10 +26,10 @@ PropertyList::const_iterator PropertyList::end() const {
 void PropertyList::Own() {
   auto own = std::make_shared<Store>();
   if (store_) {
-    const auto end = static_cast<std::ptrdiff_t>(size_);
-    own->items.assign(store_->items.begin(), store_->items.begin() + end);
+    const auto kept = static_cast<std::ptrdiff_t>(size_);
+    own->items.assign(store_->items.begin(), store_->items.begin() + kept);
     own->defaults.assign(store_->defaults.begin(),
-                         store_->defaults.begin() + end);
+                         store_->defaults.begin() + kept);
     own->index.reserve(size_);
     for (size_t i = 0; i < size_; ++i)
       own->index.emplace(LowerName(own->items[i].name), i);
