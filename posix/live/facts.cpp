@@ -190,4 +190,36 @@ const std::vector<std::string>& LiveFacts::List(const std::string& path) {
   return lists_.emplace(path, std::move(names)).first->second;
 }
 
+// Each entry is looked at through the folder's own descriptor and never
+// followed: a link planted among the records dates nothing.
+std::optional<int64_t> LiveFacts::OldestModTime(const std::string& path,
+                                                std::string_view suffix) {
+  touched_.push_back(path);
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  int fd = -1;
+  if (root_.empty()) {
+    fd = open(path.c_str(), kFlags);
+  } else if (auto r = ResolveBelow(root_, path, true)) {
+    fd = openat(r->dir(), r->name.c_str(), kFlags | O_NOFOLLOW);
+  }
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir && fd >= 0) close(fd);
+  if (!dir) return std::nullopt;
+  std::optional<int64_t> oldest;
+  while (dirent* e = readdir(dir)) {
+    std::string_view name = e->d_name;
+    if (name.size() < suffix.size() ||
+        name.substr(name.size() - suffix.size()) != suffix)
+      continue;
+    struct stat st;
+    if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    int64_t t = st.st_mtime;
+    if (!oldest || t < *oldest) oldest = t;
+  }
+  closedir(dir);
+  return oldest;
+}
+
 }  // namespace posix_wmi
