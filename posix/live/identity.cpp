@@ -2,22 +2,10 @@
 // when it was installed (the package manager's records), the directory
 // domain it has joined (sssd, Kerberos) and the user at its local seat
 // (systemd-logind's session files).
-#include <algorithm>
-#include <cctype>
-
 #include "posix/live/facts.h"
+#include "posix/wbem/names.h"
 
 namespace posix_wmi {
-namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
 
 std::optional<std::string> IniValue(std::string_view text,
                                     std::string_view section,
@@ -29,12 +17,12 @@ std::optional<std::string> IniValue(std::string_view text,
     if (line[0] == '[') {
       size_t close = line.find(']');
       inside = close != std::string_view::npos &&
-               Lower(Trim(line.substr(1, close - 1))) == Lower(section);
+               SameName(Trim(line.substr(1, close - 1)), section);
       continue;
     }
     size_t eq = line.find('=');
     if (!inside || eq == std::string_view::npos) continue;
-    if (Lower(Trim(line.substr(0, eq))) == Lower(key))
+    if (SameName(Trim(line.substr(0, eq)), key))
       return std::string(Trim(line.substr(eq + 1)));
   }
   return std::nullopt;
@@ -65,7 +53,7 @@ std::optional<std::string> JoinedDomain(LiveFacts& f) {
     if (const auto& krb5 = f.File("/etc/krb5.conf"))
       name = IniValue(*krb5, "libdefaults", "default_realm");
   if (!name || name->empty()) return std::nullopt;
-  return Lower(*name);
+  return LowerName(*name);
 }
 
 // logind writes one file per session; the user of the active session on the
