@@ -1,8 +1,8 @@
 // This machine's facts as root\cimv2 classes: the live provider that the
 // stand-in WMI service uses when no repository file is named. The table
 // below is the whole list of what is served; the look-ups it calls live in
-// one file per source (firmware, smbios and hardware, os, cpu, block,
-// ids, net, video, power, mounts) and read files through facts.cpp.
+// one file per source (firmware, smbios and hardware, os, identity, cpu,
+// block, ids, net, video, power, mounts) and read files through facts.cpp.
 #include <algorithm>
 #include <cctype>
 #include <mutex>
@@ -245,6 +245,8 @@ const std::vector<LiveClass>& Table() {
       {"Win32_ComputerSystem",
        nullptr,
        {
+           {"Domain", T::kString,
+            [](F& f, size_t) { return Str(JoinedDomain(f)); }},
            {"HypervisorPresent", T::kBoolean,
             [](F& f, size_t) {
               const CpuInfo* cpu = f.Cpu();
@@ -267,6 +269,10 @@ const std::vector<LiveClass>& Table() {
               return cpu ? Unsigned(std::optional<size_t>(cpu->packages.size()))
                          : CimValue{};
             }},
+           {"PartOfDomain", T::kBoolean,
+            [](F& f, size_t) {
+              return Bool(JoinedDomain(f).has_value());
+            }},
            {"PCSystemType", T::kUint16,
             [](F& f, size_t) { return Unsigned(PcSystemType(f)); }},
            {"SystemFamily", T::kString,
@@ -282,6 +288,11 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t) {
               return Unsigned(Times1024(f.MemInfoKib("MemTotal")));
             }},
+           {"UserName", T::kString,
+            [](F& f, size_t) { return Str(SeatUser(f)); }},
+           // Windows names a workgroup only for a machine in no domain,
+           // and Linux has no workgroup of its own to name.
+           {"Workgroup", T::kString, [](F&, size_t) { return CimValue{}; }},
        }},
       {"Win32_ComputerSystemProduct",
        nullptr,
@@ -350,6 +361,8 @@ const std::vector<LiveClass>& Table() {
             [](F& f, size_t) {
               return Unsigned(f.MemInfoKib("MemAvailable"));
             }},
+           {"InstallDate", T::kDatetime,
+            [](F& f, size_t) { return Str(InstallDate(f)); }},
            {"LastBootUpTime", T::kDatetime,
             [](F& f, size_t) { return Str(LastBootUpTime(f)); }},
            {"OSArchitecture", T::kString,
@@ -357,6 +370,8 @@ const std::vector<LiveClass>& Table() {
               auto m = f.Machine();
               return Str(m ? OsArchitectureOf(*m) : std::nullopt);
             }},
+           {"SerialNumber", T::kString,
+            [](F& f, size_t) { return Str(MachineId(f)); }},
            {"TotalVisibleMemorySize", T::kUint64,
             [](F& f, size_t) { return Unsigned(f.MemInfoKib("MemTotal")); }},
            {"Version", T::kString,
@@ -713,7 +728,7 @@ const std::vector<LiveAncestor>& Ancestors() {
       {"CIM_LogicalElement", "CIM_ManagedSystemElement", {}},
       {"CIM_ManagedSystemElement",
        "",
-       {"Caption", "Description", "Name", "Status"}},
+       {"Caption", "Description", "InstallDate", "Name", "Status"}},
       {"CIM_MediaAccessDevice", "CIM_LogicalDevice", {}},
       {"CIM_OperatingSystem",
        "CIM_LogicalElement",

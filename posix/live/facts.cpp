@@ -119,6 +119,21 @@ std::optional<Resolved> ResolveBelow(const std::string& root,
   return r;
 }
 
+// A folder for reading its entries, opened as File opens a file; null
+// when missing or no folder.
+DIR* OpenDir(const std::string& root, const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  int fd = -1;
+  if (root.empty()) {
+    fd = open(path.c_str(), kFlags);
+  } else if (auto r = ResolveBelow(root, path, true)) {
+    fd = openat(r->dir(), r->name.c_str(), kFlags | O_NOFOLLOW);
+  }
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir && fd >= 0) close(fd);
+  return dir;
+}
+
 }  // namespace
 
 // Without a root the machine's own tree is read and the kernel resolves
@@ -170,16 +185,7 @@ const std::vector<std::string>& LiveFacts::List(const std::string& path) {
   if (it != lists_.end()) return it->second;
   touched_.push_back(path);
   std::vector<std::string> names;
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  int fd = -1;
-  if (root_.empty()) {
-    fd = open(path.c_str(), kFlags);
-  } else if (auto r = ResolveBelow(root_, path, true)) {
-    fd = openat(r->dir(), r->name.c_str(), kFlags | O_NOFOLLOW);
-  }
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!dir && fd >= 0) close(fd);
-  if (dir) {
+  if (DIR* dir = OpenDir(root_, path)) {
     while (dirent* e = readdir(dir)) {
       std::string name = e->d_name;
       if (name != "." && name != "..") names.push_back(std::move(name));
@@ -188,6 +194,30 @@ const std::vector<std::string>& LiveFacts::List(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return lists_.emplace(path, std::move(names)).first->second;
+}
+
+// Each entry is looked at through the folder's own descriptor and never
+// followed: a link planted among the records dates nothing.
+std::optional<int64_t> LiveFacts::OldestModTime(const std::string& path,
+                                                std::string_view suffix) {
+  touched_.push_back(path);
+  DIR* dir = OpenDir(root_, path);
+  if (!dir) return std::nullopt;
+  std::optional<int64_t> oldest;
+  while (dirent* e = readdir(dir)) {
+    std::string_view name = e->d_name;
+    if (name.size() < suffix.size() ||
+        name.substr(name.size() - suffix.size()) != suffix)
+      continue;
+    struct stat st;
+    if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    int64_t t = st.st_mtime;
+    if (!oldest || t < *oldest) oldest = t;
+  }
+  closedir(dir);
+  return oldest;
 }
 
 }  // namespace posix_wmi

@@ -244,6 +244,11 @@ class LiveFacts {
   const std::optional<std::string>& Link(const std::string& path);
   // Names in a directory, sorted; empty when missing.
   const std::vector<std::string>& List(const std::string& path);
+  // The earliest modification time, in seconds since the epoch, of the
+  // regular files in a directory whose names end in `suffix`; nullopt when
+  // there are none.
+  std::optional<int64_t> OldestModTime(const std::string& path,
+                                       std::string_view suffix);
 
   // Every path touched, in order, once each: what the query cost.
   const std::vector<std::string>& Touched() const { return touched_; }
@@ -329,6 +334,22 @@ std::optional<uint16_t> PcSystemType(LiveFacts& f);
 std::optional<std::string> HostName(LiveFacts& f);
 std::optional<std::string> KernelRelease(LiveFacts& f);
 std::optional<std::string> LastBootUpTime(LiveFacts& f);
+
+// The installation's identity (identity.cpp).
+// The value of `key` in `[section]` of an INI-style text (sssd.conf,
+// krb5.conf), names matched in any case; nullopt when not set.
+std::optional<std::string> IniValue(std::string_view text,
+                                    std::string_view section,
+                                    std::string_view key);
+// /etc/machine-id; nullopt when missing or not yet set.
+std::optional<std::string> MachineId(LiveFacts& f);
+// The directory domain joined (sssd, else Kerberos' default realm), lower
+// case; nullopt for a machine in none.
+std::optional<std::string> JoinedDomain(LiveFacts& f);
+// The user of the active session on the local seat (seat0).
+std::optional<std::string> SeatUser(LiveFacts& f);
+// The oldest of the package manager's records as a CIM datetime.
+std::optional<std::string> InstallDate(LiveFacts& f);
 
 // CPUs (/proc/cpuinfo, /sys/devices/system/cpu).
 std::optional<uint32_t> OnlineCpuCount(LiveFacts& f);

@@ -2,6 +2,7 @@
 // queries over the machine trees in tests/machines.
 #include "posix/live/facts.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>  // NOLINT(modernize-deprecated-headers): setenv is POSIX
 #include <sys/stat.h>
@@ -359,6 +360,8 @@ TEST(LiveMachines, SmbiosClasses) {
       "SMBIOSPresent", "SystemBiosMajorVersion", "SystemBiosMinorVersion"};
   const std::vector<std::string> system = {"PCSystemType", "SystemFamily",
                                            "SystemSKUNumber"};
+  const std::vector<std::string> member = {"Domain", "PartOfDomain", "UserName",
+                                           "Workgroup"};
   const Case cases[] = {
       {"server",
        "Win32_PhysicalMemory",
@@ -460,10 +463,67 @@ TEST(LiveMachines, SmbiosClasses) {
        {"Product", "Tag"},
        {"Product=B365M Pro4\nTag=Base Board\n"}},
       {"armboard", "Win32_BaseBoard", {"Tag"}, {}},
+      // sssd's first domain wins over Kerberos' realm; of the sessions only
+      // the active local one on seat0 names the user.
+      {"laptop",
+       "Win32_ComputerSystem",
+       member,
+       {"Domain=corp.example.com\nPartOfDomain=TRUE\nUserName=mara\n"
+        "Workgroup=<null>\n"}},
+      {"desktop",
+       "Win32_ComputerSystem",
+       member,
+       {"Domain=<null>\nPartOfDomain=FALSE\nUserName=<null>\n"
+        "Workgroup=<null>\n"}},
+      {"laptop",
+       "Win32_OperatingSystem",
+       {"SerialNumber"},
+       {"SerialNumber=4c1d7e0a9b2f4e6c8d3a5b7f9e1c2d4a\n"}},
+      {"server",
+       "Win32_OperatingSystem",
+       {"InstallDate", "SerialNumber"},
+       {"InstallDate=<null>\nSerialNumber=<null>\n"}},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Query(c.machine, c.cls, c.props), c.want)
         << c.machine << " " << c.cls;
+}
+
+// dpkg's oldest file list dates the installation; links and other files
+// among the records do not, and RPM's database stands in without dpkg.
+TEST(LiveMachines, InstallDateIsTheOldestPackageRecord) {
+  struct File {
+    const char* path;
+    time_t mtime;
+  };
+  struct Case {
+    std::vector<File> files;
+    const char* want;
+  };
+  const Case cases[] = {
+      {{{"/var/lib/dpkg/info/zlib1g.list", 1700000000},
+        {"/var/lib/dpkg/info/base-files.list", 1600000000},
+        {"/var/lib/dpkg/info/base-files.md5sums", 1500000000},
+        {"/var/lib/rpm/rpmdb.sqlite", 1400000000}},
+       "InstallDate=20200913122640.000000+000\n"},
+      {{{"/var/lib/rpm/rpmdb.sqlite", 1400000000}},
+       "InstallDate=20140513165320.000000+000\n"},
+      {{{"/var/lib/dpkg/status", 1400000000}}, "InstallDate=<null>\n"},
+  };
+  ScopedTz tz("UTC0");
+  for (const Case& c : cases) {
+    TempTree t;
+    for (const File& file : c.files) {
+      t.Write(file.path, "");
+      struct timespec times[2] = {{file.mtime, 0}, {file.mtime, 0}};
+      utimensat(AT_FDCWD, (t.root() + file.path).c_str(), times, 0);
+    }
+    t.Link("/var/lib/dpkg/info/old.list", "../status");
+    LiveFacts facts(t.root());
+    EXPECT_EQ(Query(facts, "Win32_OperatingSystem", {"InstallDate"}),
+              std::vector<std::string>{c.want})
+        << c.want;
+  }
 }
 
 // The table is read once per run, by the first query that needs it.
